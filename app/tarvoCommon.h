@@ -1,0 +1,67 @@
+// Job records read from the job file, the console log and the small local
+// file operations that every transfer job shares.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The five job kinds, in the order of their numeric values.
+enum class JobMode : std::uint8_t { FtpGet = 0, FtpPut = 1, HttpGet = 2, HttpPut = 3, HttpPostFile = 4 };
+
+// One job, as read from one section of the job file. Every field is filled
+// by LoadJobs, with the defaults of the job's mode where a key is missing.
+struct TtarvoParam {
+  std::string SectionName;
+  JobMode Mode = JobMode::FtpGet;
+  std::string Target;
+  std::string TargetPort;
+  std::int32_t Timeout = 60000;
+  std::string UserName;
+  std::string Password;
+  bool DeleteMode = false;
+  bool TouchDateMode = true;
+  std::string RemotePath;
+  std::string LocalPath;
+  bool FtpBinaryMode = true;
+  bool FtpPassiveMode = true;
+  bool HttpSaveHeader = false;
+  std::string HttpProtocol;
+  bool HttpKeepAlive = false;
+  bool HttpNoCache = true;
+  std::string HTTPFieldName;
+  std::string ProxyHost;
+  std::string ProxyPort;
+  std::int32_t ProxyMode = 0;
+  std::string ProxyUserName;
+  std::string ProxyPassword;
+};
+
+using TArrayOftarvoParam = std::vector<TtarvoParam>;
+
+// Reads every section of the job file into Jobs (one record per section, in
+// file order). Returns 0 when the file was read, 2 (after logging
+// "Not Found INI file. " + full path as an error line) when it does not exist.
+std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs);
+
+// Writes one stamped line to standard output: stamp + " " + text for status
+// 0, stamp + " ERROR: " + text otherwise. Returns Status unchanged.
+std::int32_t WriteLog(const std::string& Text, std::int32_t Status);
+
+// True when Path names an existing directory.
+bool IsDirectory(const std::string& Path);
+
+// Size of the first entry matching FileName (wildcards allowed), or -1.
+std::int64_t GetLocalFileSize(const std::string& FileName);
+
+// Exact: the file must have exactly Expected bytes; otherwise at least
+// Expected. A missing file always fails.
+bool CheckLocalFileSize(bool Exact, const std::string& FileName, std::int64_t Expected);
+
+// Sets the modification time of an existing file from a local date-time.
+// False when the file is missing or the date is outside 1980..2107.
+bool SetLocalFileDate(const std::string& FileName, double LocalDateTime);
+
+// Fills Names with the plain files matching the wildcard path (sorted by
+// byte value) and returns how many there are.
+int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names);

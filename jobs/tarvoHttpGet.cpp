@@ -1,0 +1,6 @@
+#include "jobs/tarvoHttpGet.h"
+
+// Placeholder until this job kind is built: say so and fail the job.
+std::int32_t RunHttpGetJob(const TtarvoParam&) {
+  return WriteLog("This job mode is not available yet.", 2);
+}
