@@ -121,6 +121,8 @@ bool TMask::IsMatch(std::string_view Name) const {
   std::size_t resumeElement = 0;
   for (;;) {
     const TMaskElement& current = Elements_[element];
+    // A trailing "*" takes whatever is left of the name.
+    if (current.Skip && current.Kind == TElementKind::EndOfName) return true;
     if (current.Skip) {
       while (position < Name.size() && !Accepts(current, Name, position)) ++position;
       canResume = position < Name.size();
