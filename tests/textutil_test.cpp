@@ -140,12 +140,14 @@ TEST(Addresses, IPv4ToBytesKeepsTheLowEightBitsAndZeroForNonNumbers) {
 
 TEST(Addresses, IPv6LiteralsAndWhatIsNotOne) {
   for (const char* literal : {"::1", "fe80::1%2", "2001:db8::8a2e:370:7334", "1:2:3:4:5:6:7:8",
-                              "::ffff:0:1", "cafe", "A", "0000:0:00:000::1"}) {
+                              "::ffff:0:1", "0000:0:00:000::1", "fe80::%2"}) {
     EXPECT_TRUE(IsIPv6Literal(literal)) << literal;
   }
   for (const char* other : {"1::", "1:", "::", "", "127.0.0.1", "fileserver", "localhost",
                             "1::2::3", ":::1", "1:2:3:4:5:6:7:8:9", "12345", "fe80::1%eth0",
-                            "fe80%1::1", "g::1", "  ", "::1%"}) {
+                            "fe80%1::1", "g::1", "  ", "::1%",
+                            // Host names of hexadecimal digits are names, not addresses.
+                            "cafe", "db1", "A", "0"}) {
     EXPECT_FALSE(IsIPv6Literal(other)) << other;
   }
 }
@@ -223,6 +225,18 @@ TEST(Urls, AtSignAfterTheFirstSlashBelongsToThePath) {
   EXPECT_EQ(url.Host, "host");
   EXPECT_EQ(url.Path, "/mail/a@b.txt");
   EXPECT_EQ(url.Para, "to=c@d");
+}
+
+TEST(Urls, SchemeSeparatorInsideThePathOrQueryIsNoScheme) {
+  const TUrlParts url = SplitUrl("fileserver/go?to=http://other/x");
+  EXPECT_EQ(url.Prot, "http");
+  EXPECT_EQ(url.Host, "fileserver");
+  EXPECT_EQ(url.Path, "/go");
+  EXPECT_EQ(url.Para, "to=http://other/x");
+  const TUrlParts both = SplitUrl("https://h/r?next=http://other/");
+  EXPECT_EQ(both.Prot, "https");
+  EXPECT_EQ(both.Host, "h");
+  EXPECT_EQ(both.Para, "next=http://other/");
 }
 
 TEST(Urls, NothingDecodedAndFragmentsKept) {

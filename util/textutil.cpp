@@ -114,7 +114,6 @@ std::string TrimSpaces(const std::string& Text) {
 }
 
 std::size_t LastPosition(const std::string& Sub, const std::string& Text) {
-  if (Sub.size() > Text.size()) return 0;
   const std::size_t at = Text.rfind(Sub);
   if (at == std::string::npos) return 0;
   return at + 1;
@@ -168,6 +167,10 @@ std::string IPv4ToBytes(const std::string& Text) {
 }
 
 bool IsIPv6Literal(const std::string& Host) {
+  // Every IPv6 address has a ":"; without this test short host names made
+  // of hexadecimal digits ("db1", "cafe") would be bracketed in Host and
+  // CONNECT lines and resolved as IPv6 only.
+  if (Host.find(':') == std::string::npos) return false;
   // The text's last field must not be empty: "1::" and "1:" are not
   // addresses, nor is a text of spaces.
   const std::size_t lastColon = Host.rfind(':');
@@ -199,9 +202,12 @@ bool IsIPv6Literal(const std::string& Host) {
 TUrlParts SplitUrl(const std::string& Url) {
   TUrlParts parts;
   std::string rest = Url;
-  if (Url.find("://") != std::string::npos) {
-    parts.Prot = TextBefore(Url, "://");
-    rest = TextAfter(Url, "://");
+  // A "://" inside the path or query ("host/go?to=http://other/") is not a
+  // scheme: taking it as one would send the request to the wrong host.
+  const std::size_t schemeEnd = Url.find("://");
+  if (schemeEnd != std::string::npos && Url.find_first_of("/?#") >= schemeEnd) {
+    parts.Prot = Url.substr(0, schemeEnd);
+    rest = Url.substr(schemeEnd + 3);
   }
   const std::string scheme = UpperAscii(parts.Prot);
   if (scheme == "HTTPS") parts.Port = "443";
