@@ -40,28 +40,43 @@ struct TtarvoParam {
 using TArrayOftarvoParam = std::vector<TtarvoParam>;
 
 // Reads every section of the job file into Jobs (one record per section, in
-// file order). Returns 0 when the file was read, 2 (after logging
-// "Not Found INI file. " + full path as an error line) when it does not exist.
+// file order, every key not written taking its default). The name is made
+// absolute against the working directory first. Returns 0 when the file was
+// read (whatever the number of sections). Returns 2, with Jobs empty, after
+// logging "Not Found INI file. " + full path as an error line when no file
+// of that name exists, or "Cannot read INI file. " + full path + reason when
+// it exists but cannot be read.
 std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs);
 
-// Writes one stamped line to standard output: stamp + " " + text for status
-// 0, stamp + " ERROR: " + text otherwise. Returns Status unchanged.
+// Writes one stamped line to standard output in a single write: stamp + " "
+// + text for status 0, stamp + " ERROR: " + text otherwise. The stamp is the
+// local "yyyy/MM/dd H:mm:ss", the date alone at exactly midnight. Returns
+// Status unchanged.
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status);
+
+// The local file helpers take "/" or "\" as path separators.
 
 // True when Path names an existing directory.
 bool IsDirectory(const std::string& Path);
 
-// Size of the first entry matching FileName (wildcards allowed), or -1.
+// Size in bytes of FileName, or -1 when there is no such file. With
+// wildcards in the last component: the size of the first matching entry
+// (by byte order of names; 0 for a directory).
 std::int64_t GetLocalFileSize(const std::string& FileName);
 
 // Exact: the file must have exactly Expected bytes; otherwise at least
 // Expected. A missing file always fails.
 bool CheckLocalFileSize(bool Exact, const std::string& FileName, std::int64_t Expected);
 
-// Sets the modification time of an existing file from a local date-time.
-// False when the file is missing or the date is outside 1980..2107.
+// Sets the modification time (not the access time) of an existing file from
+// a local date-time, cut to even seconds. False when the file is missing or
+// cannot be opened for writing, the date is outside 1980..2107, or the
+// system refuses.
 bool SetLocalFileDate(const std::string& FileName, double LocalDateTime);
 
-// Fills Names with the plain files matching the wildcard path (sorted by
-// byte value) and returns how many there are.
+// Fills Names with the bare names of the plain files in the directory of
+// Path whose names match its last component ("*" any run, "?" one character,
+// ASCII case ignored, "*.*" every name; hidden files included), sorted by
+// byte value, and returns how many there are: 0 when the directory is
+// missing.
 int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names);

@@ -1,0 +1,50 @@
+// The file system as the jobs see it: "\" accepted as a path separator,
+// directory tests, directory searches with wildcard names (the rules users
+// know from Windows: "*" any run of characters, "?" one character, ASCII
+// case ignored, "*.*" every name), 64-bit sizes and setting a file's
+// modification time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Path with every "\" turned into "/".
+std::string NativePath(const std::string& Path);
+
+// True when Name contains a wildcard character ("*" or "?").
+bool HasWildcards(const std::string& Name);
+
+// True when Name matches the search pattern: "*" matches any run of
+// characters, "?" exactly one, letters match regardless of ASCII case. A
+// pattern ending in ".*" also matches names without that extension (so
+// "*.*" matches every name), and one ending in "." matches only names
+// without a dot.
+bool MatchesSearchPattern(const std::string& Name, const std::string& Pattern);
+
+// True when Path names an existing directory.
+bool DirectoryExists(const std::string& Path);
+
+struct TFoundEntry {
+  std::string Name;  // bare name, no directory part
+  bool Directory = false;
+  std::int64_t Size = 0;  // 0 for directories
+};
+
+// The entries of the directory part of Path whose names match its last
+// component (see MatchesSearchPattern), "." and ".." excluded, sorted by
+// byte value. Directories are reported as such; symbolic links are followed
+// and entries that are neither plain files nor directories (devices, pipes,
+// sockets, dangling links) are left out, since no transfer can read them.
+// Empty when the directory does not exist or cannot be read.
+std::vector<TFoundEntry> FindEntries(const std::string& Path);
+
+// Size in bytes of the plain file or directory (0) at Path, or -1 when
+// there is none.
+std::int64_t EntrySize(const std::string& Path);
+
+// Opens the existing file for writing (never creating it) and sets its
+// modification time to UnixSeconds, leaving the access time alone. False
+// when the file is missing, cannot be opened for writing or the system
+// refuses the time.
+bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSeconds);
