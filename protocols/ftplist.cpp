@@ -459,7 +459,12 @@ void TFTPList::CopyFrom(const TFTPList& Other) {
 // line fits but names a date or time that does not exist, 0 when no mask
 // fits. With VmsOnly only a mask that captured a VMS name may win.
 int TFTPList::ParseMaskedLine(const std::string& Line, const std::string& NextLine, bool VmsOnly) {
+  // A line that opens with ten permission characters is ls output; when no
+  // permission mask reads it (a device's "4,   0" in place of the size), a
+  // fixed-column mask would cut a bogus name out of its middle.
+  const bool isUnixLine = Line.size() > 10 && IsPermissionText(Line.substr(0, 10));
   for (const std::string& mask : LineMasks) {
+    if (isUnixLine && mask.find('p') == std::string::npos) continue;
     const int used = MatchMask(Line, NextLine, mask);
     if (used == 0 || !ValidateFields()) continue;
     if (VmsOnly && VmsNameText.empty()) continue;
