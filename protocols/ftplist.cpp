@@ -118,6 +118,18 @@ bool IsPermissionChar(char c) {
   return kAllowed.find(c) != std::string_view::npos;
 }
 
+// The mode column of ls: a file type and nine permission letters, upper
+// case included (set-id bits without execute show as "S" and "T").
+bool LooksLikeModeColumn(std::string_view Text) {
+  static constexpr std::string_view kTypes = "-bcdlps";
+  static constexpr std::string_view kModes = "-rwxsStT";
+  if (Text.size() < 10 || kTypes.find(Text[0]) == std::string_view::npos) return false;
+  for (std::size_t i = 1; i < 10; ++i) {
+    if (kModes.find(Text[i]) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
 bool IsPermissionText(const std::string& Text) {
   if (Text.size() != 10) return false;
   for (const char c : Text) {
@@ -239,7 +251,12 @@ int TFTPList::MatchMask(const std::string& Line, const std::string& NextLine, co
     // A backslash needs no character of the current line: the name of a
     // two-line entry usually fills its line to the end.
     if (c != '*' && c != '\\' && lp >= line->size()) return 0;
-    if (lp >= line->size() && c == '*') break;
+    // A run at the end of the line is empty; the rest of the mask must
+    // still fit, or "total 8" would pass for a file named "total".
+    if (lp >= line->size() && c == '*') {
+      previous = c;
+      continue;
+    }
     if (std::string* field = CaptureField(c)) {
       field->push_back((*line)[lp++]);
     } else if (c == '*') {
@@ -462,7 +479,7 @@ int TFTPList::ParseMaskedLine(const std::string& Line, const std::string& NextLi
   // A line that opens with ten permission characters is ls output; when no
   // permission mask reads it (a device's "4,   0" in place of the size), a
   // fixed-column mask would cut a bogus name out of its middle.
-  const bool isUnixLine = Line.size() > 10 && IsPermissionText(Line.substr(0, 10));
+  const bool isUnixLine = LooksLikeModeColumn(Line);
   for (const std::string& mask : LineMasks) {
     if (isUnixLine && mask.find('p') == std::string::npos) continue;
     const int used = MatchMask(Line, NextLine, mask);
