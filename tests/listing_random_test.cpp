@@ -15,8 +15,10 @@
 
 namespace {
 
-constexpr int kLineCount = 300000;
-constexpr int kDateCount = 200000;
+// Sized so that the sanitizer build still runs a few hundred thousand
+// texts in modest time.
+constexpr int kLineCount = 150000;
+constexpr int kDateCount = 100000;
 constexpr int kMaskCount = 20000;
 
 const char* const kSeedLines[] = {
