@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/systime.h"
+#include "support/datetimeformat.h"
 
 namespace {
 
@@ -37,21 +38,12 @@ class ScopedZone {
   std::optional<std::string> old_;
 };
 
-std::string Format(double value) {
-  int year, month, day, hour, minute, second, millisecond;
-  DecodeDate(value, year, month, day);
-  DecodeTime(value, hour, minute, second, millisecond);
-  char text[32];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
-  return text;
-}
-
-std::string Decoded(const std::string& text) { return Format(DecodeHttpDate(text)); }
+std::string Decoded(const std::string& text) { return FormatDateTime(DecodeHttpDate(text)); }
 
 std::string TimeOfDay(const std::string& text) {
   const double time = DecodeTimeOfDay(text);
   if (time == -1) return "none";
-  return Format(time).substr(11);
+  return FormatDateTime(time).substr(11);
 }
 
 TEST(DateTimeHttp, TheThreeFormsDecodeAlikeInEveryZone) {
@@ -122,7 +114,7 @@ TEST(DateTimeHttp, ADayMissingFromItsMonthIsAConversionError) {
   EXPECT_EQ(Decoded("29 Feb 2004 10:00:00 GMT"), "2004-02-29 10:00:00");
   EXPECT_THROW(EncodeDate(2005, 2, 29), EConvertError);
   EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
-  EXPECT_EQ(Format(EncodeDate(1970, 1, 1) + EncodeTime(12, 0, 0, 0)), "1970-01-01 12:00:00");
+  EXPECT_EQ(FormatDateTime(EncodeDate(1970, 1, 1) + EncodeTime(12, 0, 0, 0)), "1970-01-01 12:00:00");
 }
 
 TEST(DateTimeZones, NamesAndNumericOffsets) {
@@ -169,10 +161,10 @@ TEST(DateTimeZones, LocalOffsetFollowsTz) {
 TEST(DateTimeZones, UtcAndLocalRoundTripAcrossDaylightSaving) {
   ScopedZone scoped("America/New_York");
   const double summer = EncodeDate(2014, 7, 6) + EncodeTime(12, 0, 0, 500);
-  EXPECT_EQ(Format(UtcToLocalDateTime(summer)), "2014-07-06 08:00:00");
+  EXPECT_EQ(FormatDateTime(UtcToLocalDateTime(summer)), "2014-07-06 08:00:00");
   EXPECT_NEAR(LocalToUtcDateTime(UtcToLocalDateTime(summer)), summer, 1e-9);
   const double winter = EncodeDate(2014, 1, 6) + EncodeTime(12, 0, 0, 0);
-  EXPECT_EQ(Format(LocalToUtcDateTime(winter)), "2014-01-06 17:00:00");
+  EXPECT_EQ(FormatDateTime(LocalToUtcDateTime(winter)), "2014-01-06 17:00:00");
 }
 
 TEST(DateTimeMonths, EveryRowOfTheTable) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/systime.h"
+#include "support/datetimeformat.h"
 #include "protocols/ftplist.h"
 #include "support/testsupport.h"
 
@@ -46,15 +47,6 @@ std::vector<ListingCase> LoadCorpus() {
   return cases;
 }
 
-std::string FormatTime(double value) {
-  int year, month, day, hour, minute, second, millisecond;
-  DecodeDate(value, year, month, day);
-  DecodeTime(value, hour, minute, second, millisecond);
-  char text[32];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
-  return text;
-}
-
 std::string MaskNumber(const TFTPList& list, const std::string& mask) {
   for (std::size_t i = 0; i < list.LineMasks.size(); ++i) {
     if (list.LineMasks[i] == mask) return std::to_string(i + 1);
@@ -69,13 +61,13 @@ std::vector<std::string> Describe(const TFTPList& list) {
     const TFTPListRec& entry = *list.EntryAt(i);
     rows.push_back("E " + MaskNumber(list, entry.MatchedMask) + "|" + entry.Name + "|" + (entry.IsDir ? "d" : "f") +
                    (entry.IsReadable ? "r" : "-") + "|" + std::to_string(entry.Size) + "|" +
-                   FormatTime(entry.ModifiedTime) + "|" + entry.Permissions);
+                   FormatDateTime(entry.ModifiedTime) + "|" + entry.Permissions);
   }
   for (const std::string& line : list.RejectedLines) rows.push_back("R " + line);
   return rows;
 }
 
-std::string Today() { return FormatTime(NowLocal()).substr(0, 10); }
+std::string Today() { return FormatDateTime(NowLocal()).substr(0, 10); }
 
 std::string Expand(std::string row) {
   const std::string today = Today();
