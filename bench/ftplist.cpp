@@ -81,12 +81,21 @@ Timing Measure(Work work) {
           static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC};
 }
 
+// Best of three rounds, so that the first round's heap growth does not
+// count; the rate is given per processor second as well, since wall time
+// depends on what else the machine runs.
 void ReportListing(const char* title, const TStringList& lines) {
   TFTPList list;
-  list.RawLines = lines;
-  const Timing timing = Measure([&] { list.ParseListing(); });
-  std::printf("%-14s %8zu lines  %6d entries  %6zu rejected  %12.0f lines/s  cpu %.3f s\n", title, lines.size(),
-              list.Count(), list.RejectedLines.size(), static_cast<double>(lines.size()) / timing.wall, timing.cpu);
+  Timing best{1e9, 1e9};
+  for (int round = 0; round < 3; ++round) {
+    list.Clear();
+    list.RawLines = lines;
+    const Timing timing = Measure([&] { list.ParseListing(); });
+    if (timing.cpu < best.cpu) best = timing;
+  }
+  const double count = static_cast<double>(lines.size());
+  std::printf("%-14s %8zu lines  %6d entries  %6zu rejected  %10.0f lines/s wall  %10.0f lines/cpu-s\n", title,
+              lines.size(), list.Count(), list.RejectedLines.size(), count / best.wall, count / best.cpu);
 }
 
 }  // namespace
@@ -116,8 +125,8 @@ int main() {
     const Timing timing = Measure([&] {
       for (const std::string& name : names) matches += mask.IsMatch(name);
     });
-    std::printf("mask %-20s %8d names  %7ld matches  %12.0f names/s  cpu %.3f s\n", maskText, kNameCount, matches,
-                kNameCount / timing.wall, timing.cpu);
+    std::printf("mask %-20s %8d names  %7ld matches  %10.0f names/s wall  %10.0f names/cpu-s\n", maskText,
+                kNameCount, matches, kNameCount / timing.wall, kNameCount / timing.cpu);
   }
   return 0;
 }
