@@ -7,6 +7,7 @@
 // kept in RejectedLines. Nothing here fails loudly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
