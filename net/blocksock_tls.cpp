@@ -251,6 +251,15 @@ std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
       break;
     if (!CheckTlsResult(Result, Count)) break;
   }
+  // One call returns at most one record; take the further records that
+  // are already here too, so a bulk read fills the caller's buffer. What
+  // stops this early (no data yet, the session's end, an error) is
+  // reported by the next read.
+  while (LastErrorCode == 0 && Count > 0 && Count < Wanted) {
+    const int More = SSL_read(TlsSession, static_cast<char*>(Buffer) + Count, Wanted - static_cast<int>(Count));
+    if (More <= 0) break;
+    Count += More;
+  }
   CheckError();
   DoStatus(HS_BytesRead, std::to_string(Count));
   if (Count > 0) return FilterReceived(Buffer, Count);
@@ -298,7 +307,10 @@ std::int64_t TTCPBlockSocket::BytesPending() {
 }
 
 bool TTCPBlockSocket::WaitReadable(std::int32_t Timeout) {
-  if (TlsActive() && SSL_pending(TlsSession) > 0) {
+  // Decrypted bytes are ready to read, and so is the end of a session the
+  // peer has closed (its close_notify may already have been taken in with
+  // the last data, while the peer keeps the connection open).
+  if (TlsActive() && (SSL_pending(TlsSession) > 0 || (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0)) {
     LastErrorCode = 0;
     DoStatus(HS_Readable, "");
     return true;
