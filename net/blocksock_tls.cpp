@@ -241,6 +241,7 @@ std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
   LastErrorCode = 0;
   const int Wanted = static_cast<int>(std::clamp<std::int64_t>(Length, 0, INT_MAX));
   std::int64_t Count = 0;
+  if (Wanted == 0) return 0;
   for (;;) {
     const int Result = SSL_read(TlsSession, Buffer, Wanted);
     // Only part of a record (or only handshake messages) has arrived: with
