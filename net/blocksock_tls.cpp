@@ -148,6 +148,9 @@ bool TTCPBlockSocket::CollectTlsError() {
 
 void TTCPBlockSocket::StartTls() {
   LastErrorCode = 0;
+  // A session is good for one connection: one that has run before (the
+  // socket was reconnected without a close) is replaced.
+  if (TlsEnabled && SSL_get_rbio(TlsSession) != nullptr) SetTlsEnabled(false);
   if (!TlsEnabled) SetTlsEnabled(true);
   if (LastErrorCode == 0) Handshake();
   if (LastErrorCode != 0) {
