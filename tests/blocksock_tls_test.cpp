@@ -295,6 +295,21 @@ TEST_F(BlockSockTls, WritingToAResetSessionFailsWithoutSigpipe) {
   Socket.CloseSocket();
 }
 
+TEST_F(BlockSockTls, WritingToAPeerThatStopsReadingEndsAtTheTimeout) {
+  ScriptedPeer Peer(TlsPeer(ServerContext(), [](PeerConnection& C) { C.WaitForHangUp(); }));
+  TTCPBlockSocket Socket;
+  ConnectTls(Socket, "127.0.0.1", Peer.Port());
+  ASSERT_EQ(Socket.LastErrorCode, 0);
+  Socket.TlsTimeout = 300;
+  const std::string Chunk(1 << 20, 'w');
+  std::int64_t Sent = 0;
+  // Far more than the socket buffers hold; the peer reads nothing.
+  for (int i = 0; i < 256 && Socket.LastErrorCode == 0; ++i) Sent += Socket.SendBuffer(Chunk.data(), 1 << 20);
+  EXPECT_EQ(Socket.LastErrorCode, 10060);
+  EXPECT_LT(Sent, 256LL << 20);
+  Socket.AbortSocket();
+}
+
 TEST_F(BlockSockTls, ProtocolChoicesThisLibraryNoLongerOffers) {
   TTCPBlockSocket Socket;
   Socket.SSLType = LT_SSLv2;
