@@ -443,29 +443,22 @@ std::int64_t TBlockSocket::ReceiveBuffer(void* Buffer, std::int64_t Length, std:
   auto* Target = static_cast<char*>(Buffer);
   while (true) {
     const std::uint32_t Start = GetTick();
-    if (PendingInput.empty()) {
-      const std::string_view Packet = ReceiveSocketView(Timeout);
+    // Bytes are taken straight off the pending bytes or the fresh packet,
+    // so that the rest of a large packet is never copied again.
+    std::string_view Packet = PendingInput.View();
+    const bool Fresh = Packet.empty();
+    if (Fresh) {
+      Packet = ReceiveSocketView(Timeout);
       CheckError();
-      const auto Direct = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(Packet.size()), Length - Stored));
-      std::memcpy(Target + Stored, Packet.data(), Direct);
-      Stored += static_cast<std::int64_t>(Direct);
-      PendingInput = std::string(Packet.substr(Direct));
-      if (LastErrorCode != 0 || Stored == Length) break;
-      if (InterPacketTimeout) continue;
-      Timeout -= static_cast<std::int32_t>(ElapsedTicks(Start, GetTick()));
-      if (Timeout <= 0) {
-        LastErrorCode = WSAETIMEDOUT;
-        CheckError();
-        break;
-      }
-      continue;
     }
-    // Taken straight off the pending bytes, so that the rest of a large
-    // packet is never copied again.
-    const auto Take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(PendingInput.size()), Length - Stored));
-    std::memcpy(Target + Stored, PendingInput.data(), Take);
-    PendingInput.Drop(Take);
+    const auto Take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(Packet.size()), Length - Stored));
+    if (Take > 0) std::memcpy(Target + Stored, Packet.data(), Take);
     Stored += static_cast<std::int64_t>(Take);
+    if (Fresh) {
+      PendingInput = std::string(Packet.substr(Take));
+    } else {
+      PendingInput.Drop(Take);
+    }
     if (LastErrorCode != 0 || Stored == Length) break;
     if (InterPacketTimeout) continue;
     Timeout -= static_cast<std::int32_t>(ElapsedTicks(Start, GetTick()));
