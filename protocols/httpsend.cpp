@@ -166,8 +166,8 @@ bool THTTPSend::PrepareConnection(bool Https, bool& Reused) {
   Reused = false;
   if (AliveHost != TargetHost || AlivePort != TargetPort) return OpenConnection(Https);
   // A kept connection that has something to read was closed by the server
-  // or carries bytes nobody asked for: start afresh.
-  if (Sock_.WaitReadable(0)) return OpenConnection(Https);
+  // or carries bytes nobody asked for (maybe already buffered): start afresh.
+  if (!Sock_.PendingInput.empty() || Sock_.WaitReadable(0)) return OpenConnection(Https);
   Reused = true;
   return true;
 }
