@@ -1,6 +1,7 @@
 // The HTTP engine against real servers on loopback: nginx for static files,
 // ranges, chunked answers, WebDAV PUT and DELETE and keep-alive, tinyproxy
-// as a plain proxy with and without authentication.
+// as a plain proxy with and without authentication and as a CONNECT proxy
+// for https, openssl s_server for a TLS body ended by the session's end.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,6 +9,7 @@
 
 #include "protocols/httpsend.h"
 #include "support/httpsend_peers.h"
+#include "support/tlsproxyservers.h"
 
 using namespace testsupport;
 
@@ -218,4 +220,106 @@ TEST(HttpSendProxy, PlainProxyWithAndWithoutAuthentication) {
   ASSERT_TRUE(Allowed.SendRequest("GET", Nginx.Url("/p.bin")));
   EXPECT_EQ(Allowed.ResultCode, 200);
   EXPECT_TRUE(Allowed.Document.Data() == Content);
+}
+
+TEST(HttpSendTls, HttpsDirectWithKeepAlive) {
+  HttpsendNginx Nginx;
+  ASSERT_TRUE(Nginx.Start(true)) << Nginx.ErrorLog();
+  const std::string Content = RandomBytes(1500000, 4);
+  WriteFile(Nginx.Root() + "/s.bin", Content);
+  THTTPSend Http;
+  Http.Protocol = "1.1";
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/s.bin"))) << Http.Sock().LastErrorText;
+  EXPECT_EQ(Http.ResultCode, 200);
+  EXPECT_TRUE(Http.Document.Data() == Content);
+  Http.ResetRequest();
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/missing")));
+  EXPECT_EQ(Http.ResultCode, 404);
+  // Plain http to the same host afterwards: another port, a plain socket.
+  Http.ResetRequest();
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.Url("/s.bin")));
+  EXPECT_TRUE(Http.Document.Data() == Content);
+  EXPECT_FALSE(Http.Sock().TlsEnabled);
+  Http.Sock().CloseSocket();
+  Nginx.Stop();
+  const std::vector<std::string> Connections = ConnectionsOf(Nginx.AccessLog());
+  ASSERT_EQ(Connections.size(), 3u);
+  EXPECT_EQ(Connections[0], Connections[1]);
+  EXPECT_NE(Connections[1], Connections[2]);
+}
+
+TEST(HttpSendTls, HttpsThroughConnectProxy) {
+  ASSERT_TRUE(HaveProgram("tinyproxy"));
+  HttpsendNginx Nginx;
+  ASSERT_TRUE(Nginx.Start(true)) << Nginx.ErrorLog();
+  const std::string Content = RandomBytes(700000, 5);
+  WriteFile(Nginx.Root() + "/t.bin", Content);
+  HttpsendTinyproxy Proxy;
+  ASSERT_TRUE(Proxy.Start("tunnel", "secret"));
+  THTTPSend Http;
+  Http.Protocol = "1.1";
+  Http.ProxyHost = "127.0.0.1";
+  Http.ProxyPort = std::to_string(Proxy.Port());
+  Http.ProxyUser = "tunnel";
+  Http.ProxyPass = "secret";
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/t.bin"))) << Http.Sock().LastErrorText;
+  EXPECT_EQ(Http.ResultCode, 200);
+  EXPECT_TRUE(Http.Document.Data() == Content);
+  EXPECT_TRUE(Http.Sock().ViaHttpTunnel);
+  // The origin-form request, without proxy credentials, went through the tunnel.
+  EXPECT_EQ(Http.TargetHost, "127.0.0.1");
+  EXPECT_EQ(Http.TargetPort, std::to_string(Nginx.TlsPort()));
+  Http.ResetRequest();
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/t.bin")));
+  Http.Sock().CloseSocket();
+  Nginx.Stop();
+  const std::string Log = Nginx.AccessLog();
+  EXPECT_NE(Log.find(" GET /t.bin HTTP/1.1 200"), std::string::npos) << Log;
+  const std::vector<std::string> Connections = ConnectionsOf(Log);
+  ASSERT_EQ(Connections.size(), 2u);
+  EXPECT_EQ(Connections[0], Connections[1]);
+
+  // A wrong password: the tunnel is refused and nothing reaches the server.
+  THTTPSend Refused;
+  Refused.ProxyHost = "127.0.0.1";
+  Refused.ProxyPort = std::to_string(Proxy.Port());
+  Refused.ProxyUser = "tunnel";
+  Refused.ProxyPass = "wrong";
+  EXPECT_FALSE(Refused.SendRequest("GET", Nginx.TlsUrl("/t.bin")));
+  EXPECT_EQ(Refused.ResultCode, 500);
+  EXPECT_EQ(Refused.Sock().LastErrorCode, 10091);
+  EXPECT_EQ(Refused.Sock().LastErrorText, TTCPBlockSocket::GetErrorDesc(10091));
+}
+
+TEST(HttpSendTls, BodyEndedByTheSessionEnd) {
+  TempDir Dir;
+  tlsproxyservers::TestCertificates Certificates;
+  ASSERT_TRUE(Certificates.Make(Dir.Path()));
+  const std::string Content = std::string(300000, 'w') + "end";
+  WriteFile(Dir / "page.txt", Content);
+  BackgroundProcess Server;
+  const int Port = FreePort();
+  ASSERT_TRUE(tlsproxyservers::StartOpensslServer(Server, Port, Certificates.ServerCert, Certificates.ServerKey,
+                                                  {"-WWW"}, Dir.Path()));
+  THTTPSend Http;
+  ASSERT_TRUE(Http.SendRequest("GET", "https://127.0.0.1:" + std::to_string(Port) + "/page.txt"))
+      << Http.Sock().LastErrorCode << " " << Http.Sock().LastErrorText;
+  EXPECT_EQ(Http.ResultCode, 200);
+  EXPECT_TRUE(Http.Document.Data() == Content);
+}
+
+TEST(HttpSendTls, HandshakeFailureKeepsItsError) {
+  // A plain-text server on an https URL: the handshake fails.
+  HttpsendNginx Nginx;
+  ASSERT_TRUE(Nginx.Start());
+  THTTPSend Http;
+  EXPECT_FALSE(Http.SendRequest("GET", "https://127.0.0.1:" + std::to_string(Nginx.Port()) + "/"));
+  EXPECT_EQ(Http.ResultCode, 500);
+  EXPECT_EQ(Http.Sock().LastErrorCode, 10091);
+  EXPECT_EQ(Http.Sock().LastErrorText, TTCPBlockSocket::GetErrorDesc(10091));
+  // The object stays usable for plain http.
+  WriteFile(Nginx.Root() + "/a.txt", "alpha");
+  Http.ResetRequest();
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.Url("/a.txt")));
+  EXPECT_EQ(Http.Document.Data(), "alpha");
 }
