@@ -1,11 +1,13 @@
 #include "protocols/httpsend.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cctype>
 #include <limits>
 #include <new>
 #include <stdexcept>
 
+#include "platform/memory.h"
 #include "util/codec.h"
 #include "util/textutil.h"
 
@@ -15,6 +17,10 @@ namespace {
 constexpr std::int32_t kTimedOut = 10060;
 constexpr std::int32_t kNoBufferSpace = 10055;
 constexpr std::int32_t kConnectionReset = 10054;
+// A body is received in pieces of this size, so an announced length that
+// never arrives costs at most one piece of memory beyond what did.
+constexpr std::int64_t kBodyPiece = 16 * 1024 * 1024;
+constexpr std::int64_t kBodyStep = 256 * 1024;
 
 std::string UpperCase(std::string Text) {
   std::transform(Text.begin(), Text.end(), Text.begin(),
@@ -400,13 +406,66 @@ bool THTTPSend::ReadBodyUntilClose() {
   return Sock_.LastErrorCode == kConnectionReset;
 }
 
+// The body goes straight into Document: each large piece is backed by the
+// system before it is filled, and filled in steps small enough that the
+// zeroes the string writes on growing are still in cache when the data
+// overwrites them. On a short body Document keeps what came.
 bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   if (Size < 1) return true;
   DownloadSize = Size;
   ReserveDocument(Size);
-  Sock_.ReceiveToStream(Document, Timeout, Size);
+  std::string& Data = Document.Data();
+  for (std::int64_t Left = Size; Left > 0 && Sock_.LastErrorCode == 0;) {
+    const std::int64_t Piece = std::min(Left, kBodyPiece);
+    if (Data.size() + static_cast<std::size_t>(Piece) <= Data.capacity())
+      PrepareMemory(Data.data() + Data.size(), static_cast<std::size_t>(Piece));
+    Left -= Piece;
+    for (std::int64_t PieceLeft = Piece; PieceLeft > 0;) {
+      const std::int64_t Step = std::min(PieceLeft, kBodyStep);
+      const std::size_t Have = Data.size();
+      Data.resize(Have + static_cast<std::size_t>(Step));
+      const std::int64_t Stored = ReceiveInto(Data.data() + Have, Step);
+      if (Stored < Step) {
+        Data.resize(Have + static_cast<std::size_t>(Stored));
+        break;
+      }
+      PieceLeft -= Step;
+    }
+  }
   Document.Seek(0, TSeekOrigin::End);
   return Sock_.LastErrorCode == 0;
+}
+
+// Exactly Length bytes into Target: the bytes already buffered, then
+// straight from the socket into place, each wait bounded by Timeout. Fewer
+// on an error, which stays in LastErrorCode (10054 when the peer closed,
+// 10060 on silence).
+std::int64_t THTTPSend::ReceiveInto(char* Target, std::int64_t Length) {
+  Sock_.LastErrorCode = 0;
+  std::int64_t Stored = std::min(Length, static_cast<std::int64_t>(Sock_.PendingInput.size()));
+  std::memcpy(Target, Sock_.PendingInput.data(), static_cast<std::size_t>(Stored));
+  Sock_.PendingInput.Drop(static_cast<std::size_t>(Stored));
+  while (Stored < Length) {
+    std::int64_t Count = Sock_.BytesPending();
+    if (Count <= 0) {
+      if (!Sock_.WaitReadable(Timeout)) return FailReceive(Stored, kTimedOut);
+      Count = Sock_.BytesPending();
+      // Readable with nothing to read: the peer has closed.
+      if (Count <= 0) return FailReceive(Stored, kConnectionReset);
+    }
+    const std::int64_t Received = Sock_.ReceiveRaw(Target + Stored, std::min(Count, Length - Stored));
+    if (Sock_.LastErrorCode != 0 || Received <= 0) return FailReceive(Stored, kConnectionReset);
+    Stored += Received;
+  }
+  return Stored;
+}
+
+std::int64_t THTTPSend::FailReceive(std::int64_t Stored, std::int32_t Code) {
+  if (Sock_.LastErrorCode == 0) {
+    Sock_.LastErrorCode = Code;
+    Sock_.CheckError();
+  }
+  return Stored;
 }
 
 // Room for the whole part at once, so a large body is never copied while

@@ -114,6 +114,8 @@ class THTTPSend : public TNetClient {
   bool ReadBodyUntilClose();
   bool ReadBodyByLength(std::int64_t Size);
   void ReserveDocument(std::int64_t Size);
+  std::int64_t ReceiveInto(char* Target, std::int64_t Length);
+  std::int64_t FailReceive(std::int64_t Stored, std::int32_t Code);
   bool ReadChunkedBody(bool& Clean);
   bool SkipTrailer();
   bool Refuse();
