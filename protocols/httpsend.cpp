@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/memory.h"
 #include "util/codec.h"
@@ -406,31 +407,28 @@ bool THTTPSend::ReadBodyUntilClose() {
   return Sock_.LastErrorCode == kConnectionReset;
 }
 
-// The body goes straight into Document: each large piece is backed by the
-// system before it is filled, and filled in steps small enough that the
-// zeroes the string writes on growing are still in cache when the data
-// overwrites them. On a short body Document keeps what came.
+// The body goes into Document through a small buffer that stays in cache:
+// the memory of each large piece is backed by the system in one step, then
+// written once. On a short body Document keeps what came.
 bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   if (Size < 1) return true;
   DownloadSize = Size;
   ReserveDocument(Size);
   std::string& Data = Document.Data();
-  for (std::int64_t Left = Size; Left > 0 && Sock_.LastErrorCode == 0;) {
-    const std::int64_t Piece = std::min(Left, kBodyPiece);
-    if (Data.size() + static_cast<std::size_t>(Piece) <= Data.capacity())
-      PrepareMemory(Data.data() + Data.size(), static_cast<std::size_t>(Piece));
-    Left -= Piece;
-    for (std::int64_t PieceLeft = Piece; PieceLeft > 0;) {
-      const std::int64_t Step = std::min(PieceLeft, kBodyStep);
-      const std::size_t Have = Data.size();
-      Data.resize(Have + static_cast<std::size_t>(Step));
-      const std::int64_t Stored = ReceiveInto(Data.data() + Have, Step);
-      if (Stored < Step) {
-        Data.resize(Have + static_cast<std::size_t>(Stored));
-        break;
-      }
-      PieceLeft -= Step;
+  std::vector<char> Step(static_cast<std::size_t>(std::min(Size, kBodyStep)));
+  std::size_t Prepared = Data.size();
+  for (std::int64_t Left = Size; Left > 0;) {
+    const std::int64_t Wanted = std::min(Left, kBodyStep);
+    if (Data.size() + static_cast<std::size_t>(Wanted) > Prepared) {
+      const std::size_t Upto =
+          std::min(Data.capacity(), Data.size() + static_cast<std::size_t>(std::min(Left, kBodyPiece)));
+      if (Upto > Data.size()) PrepareMemory(Data.data() + Data.size(), Upto - Data.size());
+      Prepared = std::max(Upto, Data.size() + static_cast<std::size_t>(Wanted));
     }
+    const std::int64_t Stored = ReceiveInto(Step.data(), Wanted);
+    Data.append(Step.data(), static_cast<std::size_t>(Stored));
+    if (Stored < Wanted) break;
+    Left -= Wanted;
   }
   Document.Seek(0, TSeekOrigin::End);
   return Sock_.LastErrorCode == 0;
@@ -454,8 +452,9 @@ std::int64_t THTTPSend::ReceiveInto(char* Target, std::int64_t Length) {
       if (Count <= 0) return FailReceive(Stored, kConnectionReset);
     }
     const std::int64_t Received = Sock_.ReceiveRaw(Target + Stored, std::min(Count, Length - Stored));
-    if (Sock_.LastErrorCode != 0 || Received <= 0) return FailReceive(Stored, kConnectionReset);
-    Stored += Received;
+    if (Sock_.LastErrorCode != 0) return FailReceive(Stored, kConnectionReset);
+    // Nothing and no error: only part of a TLS record is in; wait for more.
+    if (Received > 0) Stored += Received;
   }
   return Stored;
 }
