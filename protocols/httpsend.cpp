@@ -22,6 +22,7 @@ constexpr std::int32_t kConnectionReset = 10054;
 // never arrives costs at most one piece of memory beyond what did.
 constexpr std::int64_t kBodyPiece = 16 * 1024 * 1024;
 constexpr std::int64_t kBodyStep = 256 * 1024;
+constexpr std::int64_t kTrustAfter = 64 * 1024 * 1024;
 
 std::string UpperCase(std::string Text) {
   std::transform(Text.begin(), Text.end(), Text.begin(),
@@ -171,7 +172,8 @@ bool THTTPSend::OpenConnection(bool Https) {
 
 bool THTTPSend::PrepareConnection(bool Https, bool& Reused) {
   Reused = false;
-  if (AliveHost != TargetHost || AlivePort != TargetPort) return OpenConnection(Https);
+  // The same host and port under the other scheme is another connection.
+  if (AliveHost != TargetHost || AlivePort != TargetPort || Sock_.TlsEnabled != Https) return OpenConnection(Https);
   // A kept connection that has something to read was closed by the server
   // or carries bytes nobody asked for (maybe already buffered): start afresh.
   if (!Sock_.PendingInput.empty() || Sock_.WaitReadable(0)) return OpenConnection(Https);
@@ -190,7 +192,8 @@ bool THTTPSend::FailAndClose() {
   return false;
 }
 
-// ---------------------------------------------------------------- the rest
+// ---------------------------------------------------------------- exchange
+
 // What one exchange on the wire carries from step to step.
 struct THTTPSend::TExchange {
   bool HasBody = false;
@@ -413,12 +416,15 @@ bool THTTPSend::ReadBodyUntilClose() {
 bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   if (Size < 1) return true;
   DownloadSize = Size;
-  ReserveDocument(Size);
   std::string& Data = Document.Data();
   std::vector<char> Step(static_cast<std::size_t>(std::min(Size, kBodyStep)));
   std::size_t Prepared = Data.size();
   for (std::int64_t Left = Size; Left > 0;) {
     const std::int64_t Wanted = std::min(Left, kBodyStep);
+    if (Data.size() + static_cast<std::size_t>(Wanted) > Data.capacity()) {
+      ReserveDocument(Left, Size - Left);
+      Prepared = Data.size();  // the buffer may have moved
+    }
     if (Data.size() + static_cast<std::size_t>(Wanted) > Prepared) {
       const std::size_t Upto =
           std::min(Data.capacity(), Data.size() + static_cast<std::size_t>(std::min(Left, kBodyPiece)));
@@ -467,12 +473,14 @@ std::int64_t THTTPSend::FailReceive(std::int64_t Stored, std::int32_t Code) {
   return Stored;
 }
 
-// Room for the whole part at once, so a large body is never copied while
-// the buffer grows; many small chunks still grow it geometrically. An
-// absurd announced size just goes without.
-void THTTPSend::ReserveDocument(std::int64_t Size) {
+// Room for the rest of the part at once, so a large body is not copied
+// while the buffer grows. An announced size is only a claim: it earns room
+// up to 64 MiB ahead, and all it asks once that much has arrived. Many
+// small chunks still grow the buffer geometrically.
+void THTTPSend::ReserveDocument(std::int64_t Left, std::int64_t Arrived) {
   std::string& Data = Document.Data();
-  const std::size_t Needed = Data.size() + static_cast<std::size_t>(Size);
+  const std::int64_t Credit = Arrived >= kTrustAfter ? Left : std::min(Left, kTrustAfter - Arrived);
+  const std::size_t Needed = Data.size() + static_cast<std::size_t>(Credit);
   if (Needed <= Data.capacity()) return;
   try {
     Data.reserve(std::max(Needed, Data.capacity() * 2));
