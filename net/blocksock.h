@@ -16,6 +16,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/inputbuffer.h"
@@ -235,6 +236,12 @@ class TBlockSocket {
   std::string ReceiveSocketPacket(std::int32_t Timeout);
   // One poll() for Events on the handle; true when ready.
   bool WaitFor(short Events, std::int32_t Timeout);
+  // As ReceiveSocketPacket, the bytes left in a buffer of the socket's own
+  // (valid until the next receive), so bulk reads allocate nothing.
+  std::string_view ReceiveSocketView(std::int32_t Timeout);
+
+ private:
+  std::string ReceiveScratch_;
 };
 
 // Version of the SOCKS protocol spoken to the proxy.
