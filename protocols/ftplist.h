@@ -93,5 +93,14 @@ class TFTPList {
   virtual void ParseListing();
 
  private:
+  std::string* CaptureField(char MaskChar);
+  std::size_t TakeMaskParameter(const std::string& Mask, std::size_t EqualsAt, char Previous);
+  bool YearOrTimeValid();
+  bool YearValid();
+  std::int64_t SizeFromFields() const;
+  int YearFromField() const;
+  bool TakeYearOrTime(double Now, int& Year, int Month, int Day, int& Hours, int& Minutes) const;
+  int ParseMaskedLine(const std::string& Line, const std::string& NextLine, bool VmsOnly);
+
   double Now_ = 0;  // local date-time, fixed per ParseListing; 0 = read the clock
 };
