@@ -1,0 +1,242 @@
+// Download and upload throughput of TFTPSend with DirectFile against a
+// vsftpd server on loopback, next to curl and lftp fetching and storing the
+// same file from the same server in the same run; also the peak resident
+// memory of this process (which runs only our client) and of the peers.
+//
+// Usage: bench_ftpsend_throughput [size in MiB, default 1024] [rounds, default 2]
+// Each figure is the best of the rounds. Needs /usr/sbin/vsftpd, curl and
+// lftp; runs as root (vsftpd's anonymous user must write the upload dir).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocols/ftpsend.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int FreePort() {
+  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address));
+  socklen_t Length = sizeof(Address);
+  getsockname(Fd, reinterpret_cast<sockaddr*>(&Address), &Length);
+  close(Fd);
+  return ntohs(Address.sin_port);
+}
+
+bool PortOpen(int Port) {
+  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_port = htons(static_cast<uint16_t>(Port));
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool Open = connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0;
+  close(Fd);
+  return Open;
+}
+
+pid_t Spawn(const std::vector<std::string>& Argv) {
+  const pid_t Pid = fork();
+  if (Pid != 0) return Pid;
+  const int Null = open("/dev/null", O_RDWR);
+  dup2(Null, 0);
+  dup2(Null, 1);
+  dup2(Null, 2);
+  std::vector<char*> Args;
+  for (const auto& Arg : Argv) Args.push_back(const_cast<char*>(Arg.c_str()));
+  Args.push_back(nullptr);
+  execv(Args[0], Args.data());
+  _exit(127);
+}
+
+struct TRun {
+  double Seconds = 0;
+  long PeakKiB = 0;
+  bool Ok = false;
+};
+
+// Runs a peer program to completion and reports its time and peak memory.
+TRun RunPeer(const std::vector<std::string>& Argv) {
+  TRun Run;
+  const auto Start = Clock::now();
+  const pid_t Pid = Spawn(Argv);
+  int Status = 0;
+  rusage Usage{};
+  wait4(Pid, &Status, 0, &Usage);
+  Run.Seconds = std::chrono::duration<double>(Clock::now() - Start).count();
+  Run.PeakKiB = Usage.ru_maxrss;
+  Run.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+  return Run;
+}
+
+TRun RunClient(const std::function<bool()>& Transfer) {
+  TRun Run;
+  const auto Start = Clock::now();
+  Run.Ok = Transfer();
+  Run.Seconds = std::chrono::duration<double>(Clock::now() - Start).count();
+  rusage Usage{};
+  getrusage(RUSAGE_SELF, &Usage);
+  Run.PeakKiB = Usage.ru_maxrss;
+  return Run;
+}
+
+std::int64_t FileSize(const std::string& Path) {
+  struct stat Info;
+  return stat(Path.c_str(), &Info) == 0 ? Info.st_size : -1;
+}
+
+void Report(const char* What, const char* Who, const TRun& Run, std::int64_t Bytes, double Reference) {
+  const double MBs = Bytes / 1e6 / Run.Seconds;
+  std::printf("%-9s %-6s %8.0f MB/s %7.2f s  peak RSS %7.1f MB%s", What, Who, MBs, Run.Seconds, Run.PeakKiB / 1024.0,
+              Run.Ok ? "" : "  FAILED");
+  if (Reference > 0) std::printf("  (tarvo / %s = %.2f)", Who, Reference / MBs);
+  std::printf("\n");
+}
+
+TRun Best(int Rounds, const std::function<TRun()>& Once) {
+  TRun Result = Once();
+  for (int I = 1; I < Rounds; ++I) {
+    const TRun Next = Once();
+    if (!Next.Ok) return Next;
+    if (Next.Seconds < Result.Seconds) Result.Seconds = Next.Seconds;
+    Result.PeakKiB = std::max(Result.PeakKiB, Next.PeakKiB);
+  }
+  return Result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::int64_t MiB = argc > 1 ? std::atoll(argv[1]) : 1024;
+  const int Rounds = argc > 2 ? std::atoi(argv[2]) : 2;
+  const std::int64_t Bytes = MiB * 1024 * 1024;
+  signal(SIGPIPE, SIG_IGN);
+
+  // In memory when there is room, so that the figures measure the transfer
+  // and not the disk the files land on.
+  struct statvfs Shm {};
+  const bool InMemory = statvfs("/dev/shm", &Shm) == 0 &&
+                        static_cast<double>(Shm.f_bavail) * Shm.f_frsize > 4.0 * static_cast<double>(Bytes);
+  std::string Template = std::string(InMemory ? "/dev/shm" : "/tmp") + "/tarvo-bench-ftp-XXXXXX";
+  if (!mkdtemp(Template.data())) return 2;
+  const std::string Work = Template;
+  const std::string Root = Work + "/root";
+  const std::string Pub = Root + "/pub";
+  mkdir(Root.c_str(), 0755);
+  mkdir(Pub.c_str(), 0777);
+  chmod(Pub.c_str(), 0777);
+  // The served file is sparse: the server reads it from the page cache and
+  // the figures measure the transfer, not a disk.
+  {
+    const int Fd = open((Pub + "/big.bin").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    if (Fd < 0 || ftruncate(Fd, Bytes) != 0) return 2;
+    close(Fd);
+  }
+  const std::string Source = Work + "/source.bin";
+  {
+    const int Fd = open(Source.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    if (Fd < 0 || ftruncate(Fd, Bytes) != 0) return 2;
+    close(Fd);
+  }
+
+  const int Port = FreePort();
+  std::ofstream(Work + "/vsftpd.conf")
+      << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << Port
+      << "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" << Root
+      << "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_other_write_enable=YES\nanon_world_readable_only=NO\n"
+         "secure_chroot_dir=/var/run/vsftpd/empty\npasv_enable=YES\nseccomp_sandbox=NO\nxferlog_enable=NO\n";
+  const pid_t Server = Spawn({"/usr/sbin/vsftpd", Work + "/vsftpd.conf"});
+  for (int I = 0; I < 100 && !PortOpen(Port); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  const std::string Url = "ftp://127.0.0.1:" + std::to_string(Port) + "/pub/";
+  const std::string Target = Work + "/down.bin";
+  std::printf("file %lld MiB, vsftpd on 127.0.0.1:%d, files in %s, best of %d rounds\n", static_cast<long long>(MiB),
+              Port, Work.c_str(), Rounds);
+
+  TFTPSend Ftp;
+  Ftp.TargetHost = "127.0.0.1";
+  Ftp.TargetPort = std::to_string(Port);
+  Ftp.Timeout = 60000;
+  Ftp.DirectFile = true;
+  if (!Ftp.LogOn() || !Ftp.ChangeDirectory("pub")) {
+    std::printf("logon failed: %s\n", Ftp.ResultString().c_str());
+    kill(Server, SIGTERM);
+    waitpid(Server, nullptr, 0);
+    return 1;
+  }
+
+  const TRun OurDown = Best(Rounds, [&] {
+    Ftp.DirectFileName = Target;
+    TRun Run = RunClient([&] { return Ftp.Download("big.bin", false); });
+    Run.Ok = Run.Ok && FileSize(Target) == Bytes;
+    return Run;
+  });
+  const TRun CurlDown = Best(Rounds, [&] {
+    TRun Run = RunPeer({"/usr/bin/curl", "-s", "-o", Target, Url + "big.bin"});
+    Run.Ok = Run.Ok && FileSize(Target) == Bytes;
+    return Run;
+  });
+  const TRun LftpDown = Best(Rounds, [&] {
+    std::filesystem::remove(Target);
+    TRun Run = RunPeer({"/usr/bin/lftp", "-c", "open " + Url + " && get big.bin -o " + Target});
+    Run.Ok = Run.Ok && FileSize(Target) == Bytes;
+    return Run;
+  });
+
+  const TRun OurUp = Best(Rounds, [&] {
+    Ftp.DirectFileName = Source;
+    TRun Run = RunClient([&] { return Ftp.Upload("up-tarvo.bin", false); });
+    Run.Ok = Run.Ok && FileSize(Pub + "/up-tarvo.bin") == Bytes;
+    std::filesystem::remove(Pub + "/up-tarvo.bin");
+    return Run;
+  });
+  const TRun CurlUp = Best(Rounds, [&] {
+    TRun Run = RunPeer({"/usr/bin/curl", "-s", "-T", Source, Url + "up-curl.bin"});
+    Run.Ok = Run.Ok && FileSize(Pub + "/up-curl.bin") == Bytes;
+    std::filesystem::remove(Pub + "/up-curl.bin");
+    return Run;
+  });
+  const TRun LftpUp = Best(Rounds, [&] {
+    TRun Run = RunPeer({"/usr/bin/lftp", "-c", "open " + Url + " && put " + Source + " -o up-lftp.bin"});
+    Run.Ok = Run.Ok && FileSize(Pub + "/up-lftp.bin") == Bytes;
+    std::filesystem::remove(Pub + "/up-lftp.bin");
+    return Run;
+  });
+  Ftp.LogOff();
+
+  const double OurDownMBs = Bytes / 1e6 / OurDown.Seconds;
+  const double OurUpMBs = Bytes / 1e6 / OurUp.Seconds;
+  Report("download", "tarvo", OurDown, Bytes, 0);
+  Report("download", "curl", CurlDown, Bytes, OurDownMBs);
+  Report("download", "lftp", LftpDown, Bytes, OurDownMBs);
+  Report("upload", "tarvo", OurUp, Bytes, 0);
+  Report("upload", "curl", CurlUp, Bytes, OurUpMBs);
+  Report("upload", "lftp", LftpUp, Bytes, OurUpMBs);
+
+  kill(Server, SIGTERM);
+  waitpid(Server, nullptr, 0);
+  std::filesystem::remove_all(Work);
+  const bool AllOk = OurDown.Ok && OurUp.Ok && CurlDown.Ok && CurlUp.Ok && LftpDown.Ok && LftpUp.Ok;
+  return AllOk ? 0 : 1;
+}
