@@ -4,6 +4,7 @@
 #include <utime.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -77,6 +78,10 @@ bool PyFtpServer::Start(const std::string& Root, const std::string& UserName, co
 }
 
 bool VsFtpServer::Start(const std::string& Root) {
+  // Scratch directories are private; anonymous users need to enter them.
+  std::filesystem::permissions(Root, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                         std::filesystem::perms::others_exec);
   return StartOnFreePort(Port_, [&](int Port) {
     Process_.Stop();
     const std::string Config = Dir_ / "vsftpd.conf";
@@ -86,7 +91,7 @@ bool VsFtpServer::Start(const std::string& Root) {
                   "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_other_write_enable=YES\nanon_umask=022\n"
                   "no_anon_password=YES\nrun_as_launching_user=YES\nsecure_chroot_dir=" + Dir_.Path() +
                   "\nseccomp_sandbox=NO\nisolate_network=NO\nisolate=NO\nxferlog_enable=NO\n"
-                  "pasv_address=127.0.0.1\nuse_localtime=NO\n");
+                  "pasv_address=127.0.0.1\nuse_localtime=NO\nanon_world_readable_only=NO\n");
     return Process_.Start({"/usr/sbin/vsftpd", Config}, "", Dir_ / "server.log");
   });
 }
