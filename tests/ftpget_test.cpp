@@ -33,11 +33,6 @@ TJobKeys GetJob(int Port, const std::string& RemotePath, const std::string& Loca
           {"LocalPath", LocalPath}};
 }
 
-TJobKeys With(TJobKeys Keys, const TJobKeys& More) {
-  Keys.insert(Keys.end(), More.begin(), More.end());
-  return Keys;
-}
-
 // The log lines of one fetched file.
 std::vector<std::string> Fetched(const std::string& Listed, const std::string& Final, bool Touched = true) {
   std::vector<std::string> Lines = {Listed, "Getted " + Final + ".tmp"};
@@ -46,20 +41,8 @@ std::vector<std::string> Fetched(const std::string& Listed, const std::string& F
   return Lines;
 }
 
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> Parts) {
-  std::vector<std::string> Result;
-  for (const auto& Part : Parts) Result.insert(Result.end(), Part.begin(), Part.end());
-  return Result;
-}
-
 std::string Listing(const std::string& Name, std::size_t Size, const std::string& Date = "Mar 04  2021") {
   return "-rw-r--r--   1 ftp      ftp      " + std::to_string(Size) + " " + Date + " " + Name;
-}
-
-std::string Contains(const std::vector<std::string>& Lines, const std::string& Wanted) {
-  for (const auto& Line : Lines)
-    if (Line == Wanted) return "yes";
-  return "no";
 }
 
 // A server tree with /pub holding three text files, a log file and a
@@ -186,17 +169,7 @@ TEST(FtpGetJobPeers, VsftpdTextModeAndAPathThatOnlyNamesADirectory) {
 
 namespace {
 
-// The scripted server's rules, as JSON.
-std::string Rule(const std::string& Cmd, const std::string& Arg, const std::string& Reply) {
-  return "{\"cmd\": " + JsonString(Cmd) + ", \"arg\": " + JsonString(Arg) + ", \"reply\": " + JsonString(Reply) + "}";
-}
-std::string RuleAny(const std::string& Cmd, const std::string& Reply) {
-  return "{\"cmd\": " + JsonString(Cmd) + ", \"reply\": " + JsonString(Reply) + "}";
-}
-std::string Action(const std::string& Cmd, const std::string& Arg, const std::string& What) {
-  return "{\"cmd\": " + JsonString(Cmd) + ", \"arg\": " + JsonString(Arg) + ", \"action\": " + JsonString(What) + "}";
-}
-
+// A script for the scripted server.
 struct TScript {
   std::vector<std::pair<std::string, std::string>> Files;
   std::vector<std::string> Listing;  // empty: one line per file

@@ -25,23 +25,6 @@ TJobKeys PutJob(int Port, const std::string& RemotePath, const std::string& Loca
           {"LocalPath", LocalPath}};
 }
 
-TJobKeys With(TJobKeys Keys, const TJobKeys& More) {
-  Keys.insert(Keys.end(), More.begin(), More.end());
-  return Keys;
-}
-
-std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> Parts) {
-  std::vector<std::string> Result;
-  for (const auto& Part : Parts) Result.insert(Result.end(), Part.begin(), Part.end());
-  return Result;
-}
-
-std::string Contains(const std::vector<std::string>& Lines, const std::string& Wanted) {
-  for (const auto& Line : Lines)
-    if (Line == Wanted) return "yes";
-  return "no";
-}
-
 // An outbox with two text files, one other file and a directory whose
 // name matches the text mask.
 void MakeOutbox(const TempDir& Work) {
@@ -127,13 +110,6 @@ TEST(FtpPutJobPeers, VsftpdSingleFileWithoutWildcardAndARefusedDirectory) {
 }
 
 namespace {
-
-std::string Rule(const std::string& Cmd, const std::string& Arg, const std::string& Reply) {
-  return "{\"cmd\": " + JsonString(Cmd) + ", \"arg\": " + JsonString(Arg) + ", \"reply\": " + JsonString(Reply) + "}";
-}
-std::string RuleAny(const std::string& Cmd, const std::string& Reply) {
-  return "{\"cmd\": " + JsonString(Cmd) + ", \"reply\": " + JsonString(Reply) + "}";
-}
 
 // The scripted server with its rules and the size adjustments of its SIZE
 // replies, storing into Store.

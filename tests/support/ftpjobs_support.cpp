@@ -96,6 +96,35 @@ bool VsFtpServer::Start(const std::string& Root) {
   });
 }
 
+std::string Rule(const std::string& Cmd, const std::string& Arg, const std::string& Reply) {
+  return "{\"cmd\": " + JsonString(Cmd) + ", \"arg\": " + JsonString(Arg) + ", \"reply\": " + JsonString(Reply) + "}";
+}
+
+std::string RuleAny(const std::string& Cmd, const std::string& Reply) {
+  return "{\"cmd\": " + JsonString(Cmd) + ", \"reply\": " + JsonString(Reply) + "}";
+}
+
+std::string Action(const std::string& Cmd, const std::string& Arg, const std::string& What) {
+  return "{\"cmd\": " + JsonString(Cmd) + ", \"arg\": " + JsonString(Arg) + ", \"action\": " + JsonString(What) + "}";
+}
+
+TJobKeys With(TJobKeys Keys, const TJobKeys& More) {
+  Keys.insert(Keys.end(), More.begin(), More.end());
+  return Keys;
+}
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> Parts) {
+  std::vector<std::string> Result;
+  for (const auto& Part : Parts) Result.insert(Result.end(), Part.begin(), Part.end());
+  return Result;
+}
+
+std::string Contains(const std::vector<std::string>& Lines, const std::string& Wanted) {
+  for (const auto& Line : Lines)
+    if (Line == Wanted) return "yes";
+  return "no";
+}
+
 void WriteJobFile(const std::string& Path, const std::vector<std::pair<std::string, TJobKeys>>& Sections) {
   std::string Text;
   for (const auto& [Name, Keys] : Sections) {

@@ -4,7 +4,7 @@
 // object goes out of scope; and a job file writer.
 #pragma once
 
-#include <map>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -56,10 +56,25 @@ class VsFtpServer {
   int Port_ = 0;
 };
 
+// Rules of the scripted server: Reply (lines split at "\n") to Cmd with
+// exactly Arg, to Cmd with any argument, or an action ("drop", "drop_data").
+std::string Rule(const std::string& Cmd, const std::string& Arg, const std::string& Reply);
+std::string RuleAny(const std::string& Cmd, const std::string& Reply);
+std::string Action(const std::string& Cmd, const std::string& Arg, const std::string& What);
+
 // Writes a job file with one section per entry: the name, then its keys in
 // the order given.
 using TJobKeys = std::vector<std::pair<std::string, std::string>>;
 void WriteJobFile(const std::string& Path, const std::vector<std::pair<std::string, TJobKeys>>& Sections);
+
+// Keys followed by More.
+TJobKeys With(TJobKeys Keys, const TJobKeys& More);
+
+// The parts one after another.
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> Parts);
+
+// "yes" when Lines holds Wanted, else "no" (so a failure shows the line).
+std::string Contains(const std::vector<std::string>& Lines, const std::string& Wanted);
 
 // Runs build/tarvo on JobFile in WorkDir (TZ=UTC unless Env sets another)
 // and returns its exit code and its log lines, stamps stripped, without the
