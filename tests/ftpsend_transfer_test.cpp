@@ -465,3 +465,28 @@ TEST(FtpsendPassiveReplyTest, ExtendedReply) {
   Ftp.ParseExtendedPassiveReply("229 nothing");
   EXPECT_EQ(Ftp.DataPort(), "");
 }
+
+// ---- Hostile listings ----
+
+TEST_F(FtpsendTransferTest, HugeListingIsHeld) {
+  const std::string Line(98, 'g');
+  ServeLoggedOn("on EPSV 229 (|||{epsv}|)\non NLST 150 Here || @sendrepeat 500000 " + Line + " || 226 Done\n");
+  Ftp.Timeout = 30000;
+  ASSERT_TRUE(Ftp.ListDirectory("", true));
+  EXPECT_EQ(Ftp.DataStream().Size(), 50000000);
+}
+
+TEST_F(FtpsendTransferTest, LargeListingIsParsed) {
+  const std::string Line(98, 'g');
+  ServeLoggedOn("on EPSV 229 (|||{epsv}|)\non LIST 150 Here || @sendrepeat 20000 " + Line + " || 226 Done\n");
+  ASSERT_TRUE(Ftp.ListDirectory("", false));
+  EXPECT_EQ(Ftp.DataStream().Size(), 2000000);
+  EXPECT_EQ(Ftp.FtpList().Count() + Ftp.FtpList().RejectedLines.size(), 20000u);
+}
+
+TEST_F(FtpsendTransferTest, ZeroByteEndsListing) {
+  ServeLoggedOn("on EPSV 229 (|||{epsv}|)\non LIST 150 Here || @sendsize 100000 || 226 Done\n");
+  ASSERT_TRUE(Ftp.ListDirectory("", false));
+  EXPECT_EQ(Ftp.DataStream().Size(), 100000);
+  EXPECT_TRUE(Ftp.FtpList().RawLines.empty());
+}
