@@ -515,3 +515,18 @@ TEST(FtpGetJobNames, LocalDirectory) {
   EXPECT_EQ(FtpGetLocalDirectory("/srv/inbox/"), "/srv/inbox/");
   EXPECT_EQ(FtpGetLocalDirectory("/srv/x/../inbox"), "/srv/inbox/");
 }
+
+TEST(FtpGetJobScripted, ATemporaryFileThatCannotBeCreatedCostsThatFileOnly) {
+  TempDir Work;
+  // A directory in the way of the temporary name.
+  fs::create_directories(Work / "in/blocked.txt.tmp");
+  TScript Script;
+  Script.Files = {{"blocked.txt", "b"}, {"next.txt", "n"}};
+  const auto Result = RunScripted(Script, Work, {{"TouchDateMode", "False"}});
+  EXPECT_EQ(Result.Run.Lines,
+            Join({Head,
+                  {Listed("blocked.txt", 1), "ERROR: Cannot open local file " + Work / "in/blocked.txt.tmp"},
+                  Fetched(Listed("next.txt", 1), Work / "in/next.txt", false), Tail1}));
+  EXPECT_TRUE(fs::is_directory(Work / "in/blocked.txt.tmp"));
+  EXPECT_FALSE(FileExists(Work / "in/blocked.txt"));
+}
