@@ -110,9 +110,12 @@ std::string Name(int Index) {
   return Text;
 }
 
+// Empties Dir and writes back what earlier steps left dirty, so that no
+// client pays for the write-back of another's data.
 void Fresh(const std::string& Dir) {
   fs::remove_all(Dir);
   fs::create_directories(Dir);
+  sync();
 }
 
 void WriteText(const std::string& Path, const std::string& Text) { std::ofstream(Path) << Text; }
