@@ -3,7 +3,7 @@
 // same file from the same server in the same run; also the peak resident
 // memory of this process (which runs only our client) and of the peers.
 //
-// Usage: bench_ftpsend_throughput [size in MiB, default 1024] [rounds, default 2]
+// Usage: bench_ftpsend_throughput [size in MiB, default 2048] [rounds, default 2]
 // Each figure is the best of the rounds. Needs /usr/sbin/vsftpd, curl and
 // lftp; runs as root (vsftpd's anonymous user must write the upload dir).
 #include <arpa/inet.h>
@@ -128,7 +128,7 @@ TRun Best(int Rounds, const std::function<TRun()>& Once) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::int64_t MiB = argc > 1 ? std::atoll(argv[1]) : 1024;
+  const std::int64_t MiB = argc > 1 ? std::atoll(argv[1]) : 2048;
   const int Rounds = argc > 2 ? std::atoi(argv[2]) : 2;
   const std::int64_t Bytes = MiB * 1024 * 1024;
   signal(SIGPIPE, SIG_IGN);

@@ -296,7 +296,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   std::string TlsLastErrorText;
   bool SSLverifyCert = false;
   TSSLType SSLType = LT_all;
-  // Bounds the handshake and every wait inside a TLS read or write (ms).
+  // Bounds the handshake and every wait inside a TLS write (ms); TLS reads
+  // never wait on their own.
   std::int32_t TlsTimeout = 60000;
   // The host Connect was last asked for: sent as the server name in the
   // handshake and checked against the certificate when verifying.
@@ -327,7 +328,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   int RemotePort() override;
   int SocketType() override;
   int SocketProtocol() override;
-  // Decrypted bytes the session already holds count as readable.
+  // Decrypted bytes the session already holds, and the end of a session
+  // the peer has closed, count as readable.
   bool WaitReadable(std::int32_t Timeout) override;
   // Listens with the system's largest backlog (or at the SOCKS proxy).
   virtual void Listen();

@@ -148,6 +148,9 @@ bool TTCPBlockSocket::CollectTlsError() {
 
 void TTCPBlockSocket::StartTls() {
   LastErrorCode = 0;
+  // A session is good for one connection: one that has run before (the
+  // socket was reconnected without a close) is replaced.
+  if (TlsEnabled && SSL_get_rbio(TlsSession) != nullptr) SetTlsEnabled(false);
   if (!TlsEnabled) SetTlsEnabled(true);
   if (LastErrorCode == 0) Handshake();
   if (LastErrorCode != 0) {
@@ -241,6 +244,7 @@ std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
   LastErrorCode = 0;
   const int Wanted = static_cast<int>(std::clamp<std::int64_t>(Length, 0, INT_MAX));
   std::int64_t Count = 0;
+  if (Wanted == 0) return 0;
   for (;;) {
     const int Result = SSL_read(TlsSession, Buffer, Wanted);
     // Only part of a record (or only handshake messages) has arrived: with

@@ -1,6 +1,7 @@
 // The FTP directory listing parser; see ftplist.h.
 #include "protocols/ftplist.h"
 
+#include <array>
 #include <string_view>
 
 #include "platform/systime.h"
@@ -108,14 +109,21 @@ bool TrimmedInRange(std::string& Field, int Low, int High) {
 
 char UpperAsciiChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
 
-std::string UpperAscii(std::string Text) {
-  for (char& c : Text) c = UpperAsciiChar(c);
-  return Text;
-}
-
 bool IsPermissionChar(char c) {
   static constexpr std::string_view kAllowed = "-abcdhlprswxy";
   return kAllowed.find(c) != std::string_view::npos;
+}
+
+// The mode column of ls: a file type and nine permission letters, upper
+// case included (set-id bits without execute show as "S" and "T").
+bool LooksLikeModeColumn(std::string_view Text) {
+  static constexpr std::string_view kTypes = "-bcdlps";
+  static constexpr std::string_view kModes = "-rwxsStT";
+  if (Text.size() < 10 || kTypes.find(Text[0]) == std::string_view::npos) return false;
+  for (std::size_t i = 1; i < 10; ++i) {
+    if (kModes.find(Text[i]) == std::string_view::npos) return false;
+  }
+  return true;
 }
 
 bool IsPermissionText(const std::string& Text) {
@@ -206,25 +214,26 @@ void TFTPList::ResetFields() {
 }
 
 // The capture field a mask letter appends to, or nullptr for other
-// characters.
+// characters. A table, since this runs for every character of every mask
+// attempt.
 std::string* TFTPList::CaptureField(char MaskChar) {
-  switch (MaskChar) {
-    case 'p': return &PermText;
-    case 'n': return &NameText;
-    case 'v': return &VmsNameText;
-    case 'D': return &DayText;
-    case 'M': return &MonthText;
-    case 'T': return &MonthNameText;
-    case 'U': return &YearOrTimeText;
-    case 'Y': return &YearText;
-    case 'h': return &HourText;
-    case 'H': return &HourSuffixText;
-    case 'm': return &MinuteText;
-    case 's': return &SecondText;
-    case 'S': return &SizeText;
-    case 'd': return &DirFlagText;
-    default: return nullptr;
-  }
+  using Field = std::string TFTPList::*;
+  static constexpr std::string_view kLetters = "pnvDMTUYhHmsSd";
+  static constexpr Field kFields[] = {
+      &TFTPList::PermText,   &TFTPList::NameText,   &TFTPList::VmsNameText,    &TFTPList::DayText,
+      &TFTPList::MonthText,  &TFTPList::MonthNameText, &TFTPList::YearOrTimeText, &TFTPList::YearText,
+      &TFTPList::HourText,   &TFTPList::HourSuffixText, &TFTPList::MinuteText,  &TFTPList::SecondText,
+      &TFTPList::SizeText,   &TFTPList::DirFlagText};
+  // Index + 1 of each letter's field, 0 for characters that capture nothing.
+  static const std::array<unsigned char, 256> kSlots = [] {
+    std::array<unsigned char, 256> slots{};
+    for (std::size_t i = 0; i < kLetters.size(); ++i) {
+      slots[static_cast<unsigned char>(kLetters[i])] = static_cast<unsigned char>(i + 1);
+    }
+    return slots;
+  }();
+  const unsigned char slot = kSlots[static_cast<unsigned char>(MaskChar)];
+  return slot == 0 ? nullptr : &(this->*kFields[slot - 1]);
 }
 
 int TFTPList::MatchMask(const std::string& Line, const std::string& NextLine, const std::string& Mask) {
@@ -239,7 +248,12 @@ int TFTPList::MatchMask(const std::string& Line, const std::string& NextLine, co
     // A backslash needs no character of the current line: the name of a
     // two-line entry usually fills its line to the end.
     if (c != '*' && c != '\\' && lp >= line->size()) return 0;
-    if (lp >= line->size() && c == '*') break;
+    // A run at the end of the line is empty; the rest of the mask must
+    // still fit, or "total 8" would pass for a file named "total".
+    if (lp >= line->size() && c == '*') {
+      previous = c;
+      continue;
+    }
     if (std::string* field = CaptureField(c)) {
       field->push_back((*line)[lp++]);
     } else if (c == '*') {
@@ -368,16 +382,26 @@ int TFTPList::YearFromField() const {
   return year;
 }
 
+// The directory flag equals the marker ("D" unless the mask names one),
+// without regard to case.
+bool TFTPList::IsDirFlag() const {
+  const std::string_view marker = DirMarker.empty() ? std::string_view("D") : std::string_view(DirMarker);
+  if (DirFlagText.empty() || DirFlagText.size() != marker.size()) return false;
+  for (std::size_t i = 0; i < marker.size(); ++i) {
+    if (UpperAsciiChar(DirFlagText[i]) != UpperAsciiChar(marker[i])) return false;
+  }
+  return true;
+}
+
 bool TFTPList::BuildEntry(TFTPListRec& Entry) {
   const double now = Now_ != 0 ? Now_ : NowLocal();
-  const std::string marker = DirMarker.empty() ? std::string("D") : UpperAscii(DirMarker);
-  Entry.IsDir = !DirFlagText.empty() && UpperAscii(DirFlagText) == marker;
-  if (!NameText.empty()) Entry.Name = TextBefore(NameText, " -> ");
+  Entry.IsDir = IsDirFlag();
+  if (!NameText.empty()) Entry.Name.assign(NameText, 0, NameText.find(" -> "));
   if (!VmsNameText.empty()) {
     Entry.Name = VmsNameText;
     Entry.IsDir = VmsNameText.find(".DIR;") != std::string::npos;
   }
-  Entry.Name = TrimTrailingSpaces(Entry.Name);
+  Entry.Name.erase(Entry.Name.find_last_not_of(' ') + 1);
   Entry.IsReadable = !Entry.IsDir;
   Entry.Size = SizeFromFields();
 
@@ -459,12 +483,19 @@ void TFTPList::CopyFrom(const TFTPList& Other) {
 // line fits but names a date or time that does not exist, 0 when no mask
 // fits. With VmsOnly only a mask that captured a VMS name may win.
 int TFTPList::ParseMaskedLine(const std::string& Line, const std::string& NextLine, bool VmsOnly) {
+  // A line that opens with ten permission characters is ls output; when no
+  // permission mask reads it (a device's "4,   0" in place of the size), a
+  // fixed-column mask would cut a bogus name out of its middle.
+  const bool isUnixLine = LooksLikeModeColumn(Line);
   for (const std::string& mask : LineMasks) {
+    if (isUnixLine && mask.find('p') == std::string::npos) continue;
     const int used = MatchMask(Line, NextLine, mask);
     if (used == 0 || !ValidateFields()) continue;
     if (VmsOnly && VmsNameText.empty()) continue;
     auto entry = std::make_unique<TFTPListRec>();
     if (!BuildEntry(*entry)) return -used;
+    // A name of blanks alone passes the field checks but names no file.
+    if (entry->Name.empty()) continue;
     entry->SourceLine = Line;
     entry->MatchedMask = mask;
     if (entry->IsDir && (entry->Name == "." || entry->Name == "..")) return used;

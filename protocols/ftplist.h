@@ -94,6 +94,7 @@ class TFTPList {
 
  private:
   std::string* CaptureField(char MaskChar);
+  bool IsDirFlag() const;
   std::size_t TakeMaskParameter(const std::string& Mask, std::size_t EqualsAt, char Previous);
   bool YearOrTimeValid();
   bool YearValid();

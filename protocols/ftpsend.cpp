@@ -1,5 +1,6 @@
 #include "protocols/ftpsend.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sys/stat.h>
 

@@ -225,6 +225,22 @@ TEST_F(BlockSockTls, DecryptedBytesHeldByTheSessionCountAsReadable) {
   EXPECT_EQ(Socket.ReceivePacket(0), "cdef");
 }
 
+TEST_F(BlockSockTls, AbortedConnectionGetsAFreshSessionOnReconnect) {
+  ScriptedPeer Peer(TlsPeer(ServerContext(), [](PeerConnection& C) {
+    C.Write("session\r\n");
+    C.ReadToEnd();
+  }), "127.0.0.1", 2);
+  TTCPBlockSocket Socket;
+  ConnectTls(Socket, "127.0.0.1", Peer.Port());
+  ASSERT_EQ(Socket.LastErrorCode, 0);
+  EXPECT_EQ(Socket.ReceiveLine(kTimeout), "session");
+  Socket.AbortSocket();
+  ASSERT_TRUE(Socket.TlsEnabled);
+  Socket.Connect("127.0.0.1", Peer.PortText());
+  ASSERT_EQ(Socket.LastErrorCode, 0) << Socket.TlsLastErrorText;
+  EXPECT_EQ(Socket.ReceiveLine(kTimeout), "session");
+}
+
 TEST_F(BlockSockTls, PeerDroppingMidHandshake) {
   ScriptedPeer Peer([](PeerConnection& C, int) {
     C.ReadExactly(5);  // the start of the client hello

@@ -1,0 +1,102 @@
+// The FTP client under TLS: AUTH TLS with protected (PROT P) and clear
+// (PROT C) data connections against vsftpd, and the AUTH TLS step against a
+// scripted server that refuses it or breaks the handshake.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ftpsend_fixture.h"
+#include "net/blocksock.h"
+#include "protocols/ftplist.h"
+#include "support/tlsproxyservers.h"
+
+using namespace testsupport;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const TSocketInterfaceGuard SocketInterface;
+
+class FtpsendTlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Certs.Make(CertDir.Path()));
+    WriteFile(Root.Path() + "/data.txt", Content);
+    Port = FreePort();
+    ASSERT_TRUE(
+        tlsproxyservers::StartVsftpdTls(Server, Port, Certs.ServerCert, Certs.ServerKey, Root.Path(), Conf.Path()));
+    Ftp.TargetHost = "127.0.0.1";
+    Ftp.TargetPort = std::to_string(Port);
+    Ftp.Timeout = 20000;
+    Ftp.AutoTLS = true;
+    Ftp.OnStatus = [this](TFTPSend&, bool Response, const std::string& Value) {
+      if (!Response) Sent.push_back(Value);
+    };
+  }
+
+  const std::string Content = std::string(200000, 'x') + "end";
+  TempDir CertDir;
+  TempDir Root;
+  TempDir Conf;
+  tlsproxyservers::TestCertificates Certs;
+  BackgroundProcess Server;
+  int Port = 0;
+  TFTPSend Ftp;
+  Lines Sent;
+};
+
+}  // namespace
+
+TEST_F(FtpsendTlsTest, ProtectedDataConnections) {
+  ASSERT_TRUE(Ftp.LogOn()) << Ftp.ResultString();
+  EXPECT_TRUE(Ftp.IsTLS());
+  EXPECT_TRUE(Ftp.IsDataTLS());
+  ASSERT_GE(Sent.size(), 5u);
+  EXPECT_EQ(Sent[0], "AUTH TLS");
+  EXPECT_EQ(Sent[1], "USER anonymous");
+  EXPECT_EQ(Sent[2], "PBSZ 0");
+  EXPECT_EQ(Sent[3], "PROT P");
+  EXPECT_EQ(Sent[4], "TYPE I");
+  ASSERT_TRUE(Ftp.Download("data.txt", false)) << Ftp.ResultString();
+  EXPECT_EQ(Ftp.DataStream().Data(), Content);
+  ASSERT_TRUE(Ftp.ListDirectory("", false)) << Ftp.ResultString();
+  ASSERT_EQ(Ftp.FtpList().Count(), 1);
+  EXPECT_EQ(Ftp.FtpList().EntryAt(0)->Name, "data.txt");
+  EXPECT_TRUE(Ftp.LogOff());
+}
+
+TEST_F(FtpsendTlsTest, ClearDataConnections) {
+  Ftp.TLSonData = false;
+  ASSERT_TRUE(Ftp.LogOn()) << Ftp.ResultString();
+  EXPECT_TRUE(Ftp.IsTLS());
+  EXPECT_FALSE(Ftp.IsDataTLS());
+  EXPECT_EQ(Sent[3], "PROT C");
+  ASSERT_TRUE(Ftp.Download("data.txt", false)) << Ftp.ResultString();
+  EXPECT_EQ(Ftp.DataStream().Data(), Content);
+}
+
+TEST_F(FtpsendTlsTest, ActiveProtectedDataConnection) {
+  ASSERT_TRUE(Ftp.LogOn()) << Ftp.ResultString();
+  Ftp.PassiveMode = false;
+  ASSERT_TRUE(Ftp.Download("data.txt", false)) << Ftp.ResultString();
+  EXPECT_EQ(Ftp.DataStream().Data(), Content);
+}
+
+using FtpsendTlsScriptedTest = FtpsendScriptedTest;
+
+TEST_F(FtpsendTlsScriptedTest, RefusedAuthTlsGoesOnInTheClear) {
+  Serve(std::string("on AUTH 500 Not understood\n") + LoginScript);
+  Ftp.AutoTLS = true;
+  ASSERT_TRUE(Ftp.LogOn());
+  EXPECT_FALSE(Ftp.IsTLS());
+  EXPECT_EQ(Sent().front(), "AUTH TLS");
+  EXPECT_EQ(SentAfter(1), LogonCommands);
+}
+
+TEST_F(FtpsendTlsScriptedTest, FailedHandshakeFailsLogOn) {
+  Serve(std::string("on AUTH 234 Go ahead || @close\n") + LoginScript);
+  Ftp.AutoTLS = true;
+  EXPECT_FALSE(Ftp.LogOn());
+  EXPECT_FALSE(Ftp.IsTLS());
+  EXPECT_EQ(Sent(), (Lines{"AUTH TLS"}));
+}
