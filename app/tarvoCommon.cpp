@@ -13,20 +13,6 @@
 
 namespace {
 
-// "yyyy/MM/dd H:mm:ss", or the date alone at exactly midnight.
-std::string LogStamp() {
-  const double Now = NowLocal();
-  int Year, Month, Day, Hour, Minute, Second, MilliSecond;
-  DecodeDate(Now, Year, Month, Day);
-  DecodeTime(Now, Hour, Minute, Second, MilliSecond);
-  char Text[64];
-  if (Hour == 0 && Minute == 0 && Second == 0)
-    std::snprintf(Text, sizeof(Text), "%04d/%02d/%02d", Year, Month, Day);
-  else
-    std::snprintf(Text, sizeof(Text), "%04d/%02d/%02d %d:%02d:%02d", Year, Month, Day, Hour, Minute, Second);
-  return Text;
-}
-
 bool IsFtpMode(JobMode Mode) { return Mode == JobMode::FtpGet || Mode == JobMode::FtpPut; }
 
 std::string UpperAscii(std::string Text) {
@@ -141,8 +127,25 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   return Job;
 }
 
-// Name made absolute against the working directory, "." and ".." resolved
-// by the text alone (like the paths users see in the log).
+bool IsExistingFile(const std::string& Path) {
+  struct stat Info;
+  return stat(Path.c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
+}
+
+}  // namespace
+
+std::string FormatLogStamp(double LocalDateTime) {
+  int Year, Month, Day, Hour, Minute, Second, MilliSecond;
+  DecodeDate(LocalDateTime, Year, Month, Day);
+  DecodeTime(LocalDateTime, Hour, Minute, Second, MilliSecond);
+  char Text[64];
+  if (Hour == 0 && Minute == 0 && Second == 0)
+    std::snprintf(Text, sizeof(Text), "%04d/%02d/%02d", Year, Month, Day);
+  else
+    std::snprintf(Text, sizeof(Text), "%04d/%02d/%02d %d:%02d:%02d", Year, Month, Day, Hour, Minute, Second);
+  return Text;
+}
+
 std::string FullPathName(const std::string& Name) {
   std::filesystem::path Path(Name);
   if (Path.is_relative()) {
@@ -153,15 +156,8 @@ std::string FullPathName(const std::string& Name) {
   return Path.lexically_normal().string();
 }
 
-bool IsExistingFile(const std::string& Path) {
-  struct stat Info;
-  return stat(Path.c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
-}
-
-}  // namespace
-
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
-  std::string Line = LogStamp();
+  std::string Line = FormatLogStamp(NowLocal());
   Line += Status == 0 ? " " : " ERROR: ";
   Line += Text;
   Line += '\n';
@@ -196,14 +192,12 @@ std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs) {
 bool IsDirectory(const std::string& Path) { return DirectoryExists(Path); }
 
 std::int64_t GetLocalFileSize(const std::string& FileName) {
-  // A plain name is looked up as written: matching it without regard to case
-  // could report the size of a different file.
+  // A name is looked up as written first: matching it as a pattern, or
+  // without regard to case, could report the size of a different file (a
+  // downloaded "a?.txt" must not be measured by "ab.txt").
   const std::string Native = NativePath(FileName);
-  const std::size_t Slash = Native.rfind('/');
-  if (!HasWildcards(Slash == std::string::npos ? Native : Native.substr(Slash + 1))) {
-    const std::int64_t Size = EntrySize(Native);
-    if (Size >= 0) return Size;
-  }
+  const std::int64_t Size = EntrySize(Native);
+  if (Size >= 0) return Size;
   const std::vector<TFoundEntry> Found = FindEntries(Native);
   return Found.empty() ? -1 : Found.front().Size;
 }

@@ -54,14 +54,23 @@ std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs);
 // Status unchanged.
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status);
 
+// A local date-time as the log stamp shows it: "yyyy/MM/dd H:mm:ss", the
+// date alone when the time is exactly midnight.
+std::string FormatLogStamp(double LocalDateTime);
+
+// Name made absolute against the working directory, "." and ".." resolved
+// by the text alone; a trailing "/" is kept.
+std::string FullPathName(const std::string& Name);
+
 // The local file helpers take "/" or "\" as path separators.
 
 // True when Path names an existing directory.
 bool IsDirectory(const std::string& Path);
 
-// Size in bytes of FileName, or -1 when there is no such file. With
-// wildcards in the last component: the size of the first matching entry
-// (by byte order of names; 0 for a directory).
+// Size in bytes of FileName, or -1 when there is no such file. A file of
+// that very name counts first; otherwise, with wildcards in the last
+// component: the size of the first matching entry (by byte order of names;
+// 0 for a directory).
 std::int64_t GetLocalFileSize(const std::string& FileName);
 
 // Exact: the file must have exactly Expected bytes; otherwise at least

@@ -1,6 +1,145 @@
 #include "jobs/tarvoFtpGet.h"
 
-// Placeholder until this job kind is built: say so and fail the job.
-std::int32_t RunFtpGetJob(const TtarvoParam&) {
-  return WriteLog("This job mode is not available yet.", 2);
+#include <optional>
+
+#include "jobs/tarvoFtpSession.h"
+#include "protocols/ftplist.h"
+#include "platform/filesys.h"
+#include "util/masks.h"
+
+namespace {
+
+struct TRemotePath {
+  std::string Directory;  // up to and including the last "/"; may be empty
+  std::string Mask;       // what follows; may be empty
+};
+
+TRemotePath SplitRemotePath(const std::string& RemotePath) {
+  const std::size_t Slash = RemotePath.rfind('/');
+  if (Slash == std::string::npos) return {"", RemotePath};
+  return {RemotePath.substr(0, Slash + 1), RemotePath.substr(Slash + 1)};
+}
+
+// The mask is compiled when the first file needs it, so that an invalid
+// mask fails exactly where a per-name match would, and only once.
+class TLazyMask {
+ public:
+  explicit TLazyMask(const std::string& Text) : Text_(Text) {}
+  bool Matches(const std::string& Name) {
+    if (!Mask_) Mask_.emplace(Text_);
+    return Mask_->IsMatch(Name);
+  }
+
+ private:
+  std::string Text_;
+  std::optional<TMask> Mask_;
+};
+
+// Steps of one listed file from the download on; returns the job status
+// after it.
+std::int32_t FetchFile(TFTPSend& Ftp, const TtarvoParam& Param, const TFTPListRec& Entry,
+                       const std::string& LocalDir, std::int32_t Result) {
+  const std::string Name = Entry.Name;
+  const std::string FinalName = LocalDir + Name;
+  const std::string TempName = FinalName + ".tmp";
+
+  Ftp.DirectFileName = TempName;
+  Ftp.DirectFile = true;
+  if (!Ftp.Download(Name, false)) {
+    Result = WriteLog(Ftp.ResultString(), 1);
+    if (EntrySize(TempName) >= 0) DeleteLocalFile(TempName);
+    return Result;
+  }
+  if (EntrySize(TempName) < 0) return WriteLog("Fatal error. Getted local file not found.", 2);
+  if (!CheckLocalFileSize(Ftp.BinaryMode, TempName, Entry.Size)) {
+    Result = WriteLog("different file size.", 2);
+    DeleteLocalFile(TempName);
+    return Result;
+  }
+  WriteLog("Getted " + TempName, 0);
+
+  if (Param.DeleteMode) {
+    if (Ftp.DeleteRemote(Name))
+      WriteLog("Deleted " + Name, 0);
+    else
+      Result = WriteLog("Remote File Delete Error. " + Ftp.ResultString(), 1);
+  }
+  if (Param.TouchDateMode) {
+    if (SetLocalFileDate(TempName, Entry.ModifiedTime))
+      WriteLog("date changed " + TempName, 0);
+    else
+      Result = WriteLog("Local file time change error.", 2);
+  }
+  // One atomic replace: an older copy of the final name stays in place
+  // until the new one takes its name.
+  if (ReplaceLocalFile(TempName, FinalName))
+    WriteLog("renamed " + FinalName, 0);
+  else
+    WriteLog("Warnig : Can not Rename " + TempName, 0);
+  return Result;
+}
+
+std::int32_t FetchListedFiles(TFTPSend& Ftp, const TtarvoParam& Param, const TRemotePath& Remote,
+                              const std::string& LocalDir) {
+  std::int32_t Result = 0;
+  if (!Ftp.ChangeDirectory(Remote.Directory)) return WriteLog(Ftp.ResultString(), 1);
+  if (!Ftp.ListDirectory("", false)) return WriteLog(Ftp.ResultString(), 1);
+
+  TLazyMask Mask(Remote.Mask);
+  for (int Index = 0; Index < Ftp.FtpList().Count(); ++Index) {
+    const TFTPListRec& Entry = *Ftp.FtpList().EntryAt(Index);
+    const std::string& Name = Entry.Name;
+    if (Entry.IsDir) {
+      WriteLog("Info : Skip Directory. " + Name, 0);
+      continue;
+    }
+    if (!Mask.Matches(Name)) {
+      WriteLog("Info : Skip not match file name. " + Name, 0);
+      continue;
+    }
+    // A hostile or broken server must not be able to write outside the
+    // local directory.
+    if (!IsSafeLocalFileName(Name)) {
+      Result = WriteLog("Skip unsafe file name. " + Name, 1);
+      continue;
+    }
+    WriteLog(Ftp.TargetHost + "/" + Remote.Directory + Name + " " + std::to_string(Entry.Size) + "bytes (" +
+                 FormatLogStamp(Entry.ModifiedTime) + ")",
+             0);
+    Result = FetchFile(Ftp, Param, Entry, LocalDir, Result);
+  }
+  return Result;
+}
+
+}  // namespace
+
+bool IsSafeLocalFileName(const std::string& Name) {
+  if (Name.empty() || Name == "." || Name == "..") return false;
+  for (const char C : Name) {
+    const unsigned char Byte = static_cast<unsigned char>(C);
+    if (C == '/' || C == '\\' || Byte < 0x20 || Byte == 0x7F) return false;
+  }
+  return true;
+}
+
+std::string FtpGetLocalDirectory(const std::string& LocalPath) {
+  std::string Path = NativePath(LocalPath);
+  if (Path.empty()) Path = "./";
+  if (Path.back() != '/') Path += '/';
+  return FullPathName(Path);
+}
+
+std::int32_t RunFtpGetJob(const TtarvoParam& Param) {
+  const std::string LocalDir = FtpGetLocalDirectory(Param.LocalPath);
+  if (!IsDirectory(LocalDir)) return WriteLog("Dest Path not found or can not write.", 2);
+  const TRemotePath Remote = SplitRemotePath(Param.RemotePath);
+
+  TFTPSend Ftp;
+  ConfigureFtpClient(Ftp, Param);
+  if (!Ftp.LogOn()) return WriteLog("Login error. " + Ftp.ResultString(), 1);
+  // From here the session is closed on every way out, an escaping error
+  // (an invalid mask) included.
+  const TLogOffGuard Session(Ftp);
+  WriteLog(LoginLine(Ftp, Param), 0);
+  return FetchListedFiles(Ftp, Param, Remote, LocalDir);
 }

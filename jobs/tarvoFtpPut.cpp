@@ -1,6 +1,69 @@
 #include "jobs/tarvoFtpPut.h"
 
-// Placeholder until this job kind is built: say so and fail the job.
-std::int32_t RunFtpPutJob(const TtarvoParam&) {
-  return WriteLog("This job mode is not available yet.", 2);
+#include <exception>
+#include <vector>
+
+#include "jobs/tarvoFtpSession.h"
+#include "platform/filesys.h"
+
+namespace {
+
+// Steps of one local file from the upload on; returns the job status after
+// it.
+std::int32_t SendFile(TFTPSend& Ftp, const TtarvoParam& Param, const std::string& Name, const std::string& LocalDir,
+                      std::int32_t Result) {
+  const std::string LocalName = LocalDir + Name;
+  Ftp.DirectFileName = LocalName;
+  Ftp.DirectFile = true;
+  if (!Ftp.Upload(Name, false)) {
+    WriteLog("ERROR: PUT ERROR " + Name, 0);
+    return WriteLog(Ftp.ResultString(), 1);
+  }
+  const std::int64_t RemoteSize = Ftp.QueryFileSize(Name);
+  if (!CheckLocalFileSize(Ftp.BinaryMode, LocalName, RemoteSize)) return WriteLog("different file size.", 2);
+  WriteLog("Putted " + LocalName, 0);
+
+  if (!Param.DeleteMode) return Result;
+  if (!DeleteLocalFile(LocalName)) return WriteLog("Can not delete local file. " + Ftp.ResultString(), 2);
+  WriteLog("Deleted " + LocalName, 0);
+  return Result;
+}
+
+std::int32_t SendFiles(TFTPSend& Ftp, const TtarvoParam& Param, const std::vector<std::string>& Names) {
+  if (!Ftp.LogOn()) return WriteLog("Login error. " + Ftp.ResultString(), 1);
+  WriteLog(LoginLine(Ftp, Param), 0);
+  if (!Ftp.ChangeDirectory(Param.RemotePath))
+    return WriteLog("Remote work directory error. " + Ftp.ResultString(), 1);
+
+  const std::string LocalDir = FtpPutLocalDirectory(Param.LocalPath);
+  std::int32_t Result = 0;
+  for (const std::string& Name : Names) {
+    // A file that cannot be read, or a transfer that breaks, costs this
+    // file only.
+    try {
+      Result = SendFile(Ftp, Param, Name, LocalDir, Result);
+    } catch (const std::exception& Error) {
+      Result = WriteLog(Error.what(), 2);
+    }
+  }
+  return Result;
+}
+
+}  // namespace
+
+std::string FtpPutLocalDirectory(const std::string& LocalPath) {
+  const std::string Path = NativePath(LocalPath);
+  const std::size_t Slash = Path.rfind('/');
+  return FullPathName(Slash == std::string::npos ? "./" : Path.substr(0, Slash + 1));
+}
+
+std::int32_t RunFtpPutJob(const TtarvoParam& Param) {
+  std::vector<std::string> Names;
+  if (ListLocalFiles(Param.LocalPath, Names) == 0) return WriteLog("no file " + Param.LocalPath, 0);
+
+  TFTPSend Ftp;
+  ConfigureFtpClient(Ftp, Param);
+  // The session is closed on every way out, after a refused logon too.
+  const TLogOffGuard Session(Ftp);
+  return SendFiles(Ftp, Param, Names);
 }

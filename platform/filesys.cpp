@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 namespace {
@@ -119,4 +120,10 @@ bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSecon
   Times[0].tv_nsec = UTIME_OMIT;
   Times[1].tv_sec = static_cast<time_t>(UnixSeconds);
   return futimens(File.Fd, Times) == 0;
+}
+
+bool DeleteLocalFile(const std::string& Path) { return unlink(NativePath(Path).c_str()) == 0; }
+
+bool ReplaceLocalFile(const std::string& From, const std::string& To) {
+  return std::rename(NativePath(From).c_str(), NativePath(To).c_str()) == 0;
 }

@@ -48,3 +48,11 @@ std::int64_t EntrySize(const std::string& Path);
 // when the file is missing, cannot be opened for writing or the system
 // refuses the time.
 bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSeconds);
+
+// Removes the file (not a directory) at Path; false when it cannot.
+bool DeleteLocalFile(const std::string& Path);
+
+// Moves the file From to the name To in one step, replacing a file of that
+// name: at every moment either the old or the new file is there. False
+// when the system refuses (To is a directory, another file system, ...).
+bool ReplaceLocalFile(const std::string& From, const std::string& To);

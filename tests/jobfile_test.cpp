@@ -355,5 +355,5 @@ TEST(JobFile, TheDemoJobFileLoads) {
   ASSERT_EQ(Jobs.size(), 2u);
   EXPECT_EQ(Jobs[0].Mode, JobMode::FtpGet);
   EXPECT_EQ(Jobs[1].Mode, JobMode::FtpPut);
-  EXPECT_EQ(Jobs[1].LocalPath, ".\\no-such-outbox\\*.txt");
+  EXPECT_EQ(Jobs[1].LocalPath, ".\\outbox\\*.txt");
 }
