@@ -5,9 +5,11 @@
 
 #include "app/tarvoBatch.h"
 #include "platform/process.h"
+#include "util/datetime.h"
 
 int main(int argc, char** argv) {
   IgnoreBrokenPipes();
+  LoadSystemMonthNames();
   std::fputs("tarvo - unattended batch file transfer (FTP, HTTP)\n", stdout);
   std::fputs("useage:tarvo [Ini file name(default:tarvo.ini)]\n", stdout);
   std::fflush(stdout);

@@ -107,12 +107,12 @@ TEST(WriteLog, ErrorLinesCarryTheMarkerAndReturnTheirStatus) {
   std::int32_t Returned = -1;
   const std::string Error = CapturedLog("Login error. 530 Login incorrect.", 2, Returned);
   EXPECT_EQ(Returned, 2);
-  EXPECT_TRUE(std::regex_match(Error, std::regex(R"(\d{4}/\d{2}/\d{2}( ([1-9]|1\d|2[0-3]):[0-5]\d:[0-5]\d)? ERROR: Login error\. 530 Login incorrect\.\n)")))
+  EXPECT_TRUE(std::regex_match(Error, std::regex(R"(\d{4}/\d{2}/\d{2}( (1?\d|2[0-3]):[0-5]\d:[0-5]\d)? ERROR: Login error\. 530 Login incorrect\.\n)")))
       << Error;
 
   const std::string Info = CapturedLog("Login fileserver:21", 0, Returned);
   EXPECT_EQ(Returned, 0);
-  EXPECT_TRUE(std::regex_match(Info, std::regex(R"(\d{4}/\d{2}/\d{2}( ([1-9]|1\d|2[0-3]):[0-5]\d:[0-5]\d)? Login fileserver:21\n)")))
+  EXPECT_TRUE(std::regex_match(Info, std::regex(R"(\d{4}/\d{2}/\d{2}( (1?\d|2[0-3]):[0-5]\d:[0-5]\d)? Login fileserver:21\n)")))
       << Info;
 
   CapturedLog("Remote failure", 1, Returned);
