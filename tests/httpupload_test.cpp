@@ -19,8 +19,9 @@ const std::string Agent = "User-Agent: Mozilla/4.0 (compatible; tarvo copyright(
 const std::string Continue = "HTTP/1.1 100 Continue\r\n\r\n";
 
 std::string UploadJob(const std::string& Mode, const std::string& Target, const std::string& LocalPath,
-                      const std::string& Extra = "") {
-  return "[up]\nMode=" + Mode + "\nTarget=" + Target + "\nLocalPath=" + LocalPath + "\nTimeout=5000\n" + Extra;
+                      const std::string& Extra = "", int Timeout = 5000) {
+  return "[up]\nMode=" + Mode + "\nTarget=" + Target + "\nLocalPath=" + LocalPath + "\nTimeout=" +
+         std::to_string(Timeout) + "\n" + Extra;
 }
 
 std::vector<std::string> Framed(const std::string& ModeText, const std::vector<std::string>& Middle, int ExitCode) {
@@ -94,7 +95,7 @@ TEST(HttpUploadJobPhp, PostFileParsedByPhpDirectlyAndBehindNginx) {
                                                              "HttpProtocol=1.0\nHttpSaveHeader=True\n"));
   const std::string Dir = Work / "files/";
   EXPECT_EQ(JobLines(Direct), Framed("POSTFILE", {"http send End " + Dir + "a.txt", "http send End " + Dir + "b.bin"}, 0));
-  EXPECT_EQ(ReadFile(Dir + "a.txt_Header.TXT"), "got POSTFILE a.txt 26\r\n");
+  EXPECT_EQ(ReadFile(Dir + "a.txt_Header.TXT"), "got POSTFILE a.txt 25\r\n");
   std::filesystem::remove(Dir + "a.txt_Header.TXT");
   std::filesystem::remove(Dir + "b.bin_Header.TXT");
   const RunResult Proxied = RunJobFile(Work.Path(), UploadJob("HTTPPOSTFILE", Nginx.Url("/upload/x"), "files/*.*",
@@ -195,7 +196,7 @@ TEST(HttpUploadJob, SilenceAfterExpectSendsNoBody) {
   WriteFile(Work / "a.txt", "payload");
   TScriptedHttpServer Server({{ReadHead(), ReadUntilClose()}});
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", Server.Url("/"), "*.txt",
-                                                          "Timeout=1000\nHttpSaveHeader=True\n"));
+                                                          "HttpSaveHeader=True\n", 1000));
   const auto Lines = JobLines(Run);
   ASSERT_EQ(Lines.size(), 5u) << Run.Output;
   EXPECT_EQ(Lines[1].rfind("ERROR: HTTP ", 0), 0u) << Lines[1];
