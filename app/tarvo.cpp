@@ -4,11 +4,15 @@
 #include <string>
 
 #include "app/tarvoBatch.h"
+#include "net/blocksock.h"
 #include "platform/process.h"
 #include "util/datetime.h"
 
 int main(int argc, char** argv) {
   IgnoreBrokenPipes();
+  // The sockets interface lives for the whole run; its release (and the TLS
+  // library's) happens when the guard leaves scope after the last job.
+  const TSocketInterfaceGuard SocketInterface;
   LoadSystemMonthNames();
   std::fputs("tarvo - unattended batch file transfer (FTP, HTTP)\n", stdout);
   std::fputs("useage:tarvo [Ini file name(default:tarvo.ini)]\n", stdout);

@@ -1,0 +1,522 @@
+#include "protocols/httpsend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "util/codec.h"
+#include "util/textutil.h"
+
+namespace {
+
+// Windows Sockets numbers the engine judges or records itself.
+constexpr std::int32_t kTimedOut = 10060;
+constexpr std::int32_t kNoBufferSpace = 10055;
+constexpr std::int32_t kConnectionReset = 10054;
+
+std::string UpperCase(std::string Text) {
+  std::transform(Text.begin(), Text.end(), Text.begin(),
+                 [](unsigned char C) { return static_cast<char>(std::toupper(C)); });
+  return Text;
+}
+
+bool StartsWithNoCase(const std::string& Text, const std::string& UpperPrefix) {
+  return Text.size() >= UpperPrefix.size() && UpperCase(Text.substr(0, UpperPrefix.size())) == UpperPrefix;
+}
+
+// Trimmed of blanks and control characters (every byte up to 0x20).
+std::string TrimControls(const std::string& Text) {
+  std::size_t First = 0;
+  std::size_t Last = Text.size();
+  while (First < Last && static_cast<unsigned char>(Text[First]) <= 0x20) ++First;
+  while (Last > First && static_cast<unsigned char>(Text[Last - 1]) <= 0x20) --Last;
+  return Text.substr(First, Last - First);
+}
+
+// The text after a header line's colon, trimmed.
+std::string HeaderValue(const std::string& Line) {
+  const std::size_t Colon = Line.find(':');
+  return Colon == std::string::npos ? std::string() : TrimControls(Line.substr(Colon + 1));
+}
+
+// A non-negative decimal number of at most 63 bits; -1 otherwise.
+std::int64_t DecimalOrMinusOne(const std::string& Text) {
+  if (Text.empty()) return -1;
+  std::int64_t Value = 0;
+  for (const char C : Text) {
+    if (C < '0' || C > '9') return -1;
+    const int Digit = C - '0';
+    if (Value > (std::numeric_limits<std::int64_t>::max() - Digit) / 10) return -1;
+    Value = Value * 10 + Digit;
+  }
+  return Value;
+}
+
+// A hexadecimal number of at most 63 bits; 0 otherwise (which ends a
+// chunked body like its last chunk).
+std::int64_t HexOrZero(const std::string& Text) {
+  if (Text.empty()) return 0;
+  std::int64_t Value = 0;
+  for (const char C : Text) {
+    const int Digit = std::isxdigit(static_cast<unsigned char>(C))
+                          ? (std::isdigit(static_cast<unsigned char>(C)) ? C - '0' : (std::toupper(C) - 'A' + 10))
+                          : -1;
+    if (Digit < 0) return 0;
+    if (Value > (std::numeric_limits<std::int64_t>::max() >> 4)) return 0;
+    Value = (Value << 4) | Digit;
+  }
+  return Value;
+}
+
+bool ConnectionTokenIsClose(const std::string& Value) {
+  std::string Rest = Value;
+  while (!Rest.empty()) {
+    if (UpperCase(TrimControls(CutTokenRaw(Rest, ","))) == "CLOSE") return true;
+  }
+  return false;
+}
+
+bool IsInterimCode(std::int32_t Code) { return Code >= 100 && Code <= 199 && Code != 101; }
+
+}  // namespace
+
+THTTPSend::THTTPSend() {
+  Timeout = 90000;
+  TargetPort = "80";
+  Sock_.ConvertLineEnd = true;
+  // Status, header and chunk-size lines: a server sending one endless line
+  // gets 10055 instead of our memory.
+  Sock_.MaxLineLength = MaxHeaderLineLength;
+  Sock_.SetReceiveBufferSize(65535);
+  Sock_.SetSendBufferSize(65535);
+  ResetRequest();
+}
+
+THTTPSend::~THTTPSend() = default;
+
+void THTTPSend::ResetRequest() {
+  RangeStart = 0;
+  RangeEnd = 0;
+  Document.Clear();
+  Document.Data().shrink_to_fit();
+  Headers.clear();
+  MimeType = "text/html";
+}
+
+// ---------------------------------------------------------------- request
+
+bool THTTPSend::ChooseRoute(bool Https) {
+  const bool Tunnel = Https && !ProxyHost.empty();
+  Sock_.HTTPTunnelIP = Tunnel ? ProxyHost : std::string();
+  Sock_.HTTPTunnelPort = Tunnel ? ProxyPort : std::string();
+  Sock_.HTTPTunnelUser = Tunnel ? ProxyUser : std::string();
+  Sock_.HTTPTunnelPass = Tunnel ? ProxyPass : std::string();
+  return !ProxyHost.empty() && !Tunnel;
+}
+
+void THTTPSend::BuildRequestHead(const std::string& Method, const TUrlParts& Url, bool PlainProxy, bool HasBody,
+                                 bool UseExpect) {
+  const std::string Host = IsIPv6Literal(Url.Host) ? "[" + Url.Host + "]" : Url.Host;
+  std::string RequestUri = PlainProxy ? Url.Prot + "://" + Host + ":" + Url.Port + Url.Uri : Url.Uri;
+  if (RequestUri == "/*") RequestUri = "*";
+
+  TStringList Head;
+  Head.push_back(Protocol == "0.9" ? Method + " " + RequestUri : Method + " " + RequestUri + " HTTP/" + Protocol);
+  Head.push_back(Url.Port == "80" ? "Host: " + Host : "Host: " + Host + ":" + Url.Port);
+  if (PlainProxy && !ProxyUser.empty())
+    Head.push_back("Proxy-Authorization: Basic " + Base64Encode(ProxyUser + ":" + ProxyPass));
+  if (!Url.User.empty()) Head.push_back("Authorization: Basic " + Base64Encode(Url.User + ":" + Url.Pass));
+  if (!KeepAlive) Head.push_back("Connection: close");
+  if (!Cookies.empty()) {
+    std::string Joined;
+    for (const std::string& Cookie : Cookies) Joined += (Joined.empty() ? "" : "; ") + Cookie;
+    Head.push_back("Cookie: " + Joined);
+  }
+  if (RangeStart > 0) {
+    const std::string Last = RangeEnd >= RangeStart ? std::to_string(RangeEnd) : std::string();
+    Head.push_back("Range: bytes=" + std::to_string(RangeStart) + "-" + Last);
+  }
+  if (!UserAgent.empty()) Head.push_back("User-Agent: " + UserAgent);
+  if (HasBody && !MimeType.empty()) Head.push_back("Content-Type: " + MimeType);
+  Head.push_back("Content-Length: " + std::to_string(Document.Size()));
+  if (UseExpect) Head.push_back("Expect: 100-continue");
+
+  Headers.insert(Headers.begin(), Head.begin(), Head.end());
+  if (!Headers.back().empty()) Headers.push_back("");
+}
+
+// ------------------------------------------------------------- connection
+
+bool THTTPSend::OpenConnection(bool Https) {
+  Sock_.CloseSocket();
+  Sock_.Bind(IPInterface, "0");
+  if (Sock_.LastErrorCode != 0) return FailAndClose();
+  Sock_.SetTlsEnabled(Https);
+  if (Sock_.LastErrorCode != 0) return FailAndClose();
+  Sock_.Connect(TargetHost, TargetPort);
+  if (Sock_.LastErrorCode != 0) return FailAndClose();
+  AliveHost = TargetHost;
+  AlivePort = TargetPort;
+  return true;
+}
+
+bool THTTPSend::PrepareConnection(bool Https, bool& Reused) {
+  Reused = false;
+  if (AliveHost != TargetHost || AlivePort != TargetPort) return OpenConnection(Https);
+  // A kept connection that has something to read was closed by the server
+  // or carries bytes nobody asked for (maybe already buffered): start afresh.
+  if (!Sock_.PendingInput.empty() || Sock_.WaitReadable(0)) return OpenConnection(Https);
+  Reused = true;
+  return true;
+}
+
+bool THTTPSend::FailAndClose() {
+  const std::int32_t Code = Sock_.LastErrorCode;
+  const std::string Text = Sock_.LastErrorText;
+  Sock_.CloseSocket();
+  Sock_.LastErrorCode = Code;
+  Sock_.LastErrorText = Text;
+  AliveHost.clear();
+  AlivePort.clear();
+  return false;
+}
+
+// ---------------------------------------------------------------- the rest
+// What one exchange on the wire carries from step to step.
+struct THTTPSend::TExchange {
+  bool HasBody = false;
+  bool UseExpect = false;
+  bool Reused = false;         // the connection was kept from an earlier request
+  bool Retried = false;
+  bool Stashed = false;        // RequestHead and RequestBody hold the request
+  bool SendBody = false;
+  bool BodySuppressed = false; // a final answer (or silence) came instead of 100
+  std::string KeptStatusLine;  // that final answer's status line
+  TStringList RequestHead;     // the request, kept for one retry
+  std::string RequestBody;
+};
+
+bool THTTPSend::SendRequest(const std::string& Method, const std::string& Url) {
+  ResultCode = 500;
+  ResultString.clear();
+  DownloadSize = 0;
+  UploadSize = 0;
+  TUrlParts Parts = SplitUrl(Url);
+  if (Parts.User.empty()) {
+    Parts.User = UserName;
+    Parts.Pass = Password;
+  }
+  const bool Https = UpperCase(Parts.Prot) == "HTTPS";
+  const bool PlainProxy = ChooseRoute(Https);
+  const std::string Verb = UpperCase(Method);
+  TExchange X;
+  X.HasBody = Document.Size() > 0;
+  X.UseExpect = Status100 && X.HasBody && Protocol == "1.1";
+  BuildRequestHead(Verb, Parts, PlainProxy, X.HasBody, X.UseExpect);
+  TargetHost = PlainProxy ? ProxyHost : Parts.Host;
+  TargetPort = PlainProxy ? ProxyPort : Parts.Port;
+
+  if (!PrepareConnection(Https, X.Reused)) return false;
+  TAttempt Attempt = Exchange(X);
+  if (Attempt == TAttempt::Retry) {
+    // The kept connection died before any answer (the server's keep-alive
+    // ran out just as the request went): send it once more on a fresh one.
+    X.Retried = true;
+    X.Reused = false;
+    if (X.Stashed) {
+      Headers = std::move(X.RequestHead);
+      Document.Data() = std::move(X.RequestBody);
+      X.Stashed = false;
+    }
+    ResultCode = 500;
+    ResultString.clear();
+    UploadSize = 0;
+    if (!OpenConnection(Https)) return false;
+    Attempt = Exchange(X);
+  }
+  if (Attempt != TAttempt::Done) return false;
+  return ReadResponse(Verb, X);
+}
+
+THTTPSend::TAttempt THTTPSend::Exchange(TExchange& X) {
+  HeadLines_ = 0;
+  HeadBytes_ = 0;
+  ResponseSeen_ = false;
+  X.SendBody = X.HasBody;
+  X.BodySuppressed = false;
+  X.KeptStatusLine.clear();
+  if (!SendHead()) return Failed(X);
+  if (X.UseExpect && !AwaitContinue(X)) return Failed(X);
+  if (X.SendBody) {
+    UploadSize = Document.Size();
+    Sock_.SendBuffer(Document.Data().data(), Document.Size());
+    if (Sock_.LastErrorCode != 0) return Failed(X);
+  }
+  // The request is kept aside (moved, not copied) in case the status line
+  // shows the connection was already dead.
+  X.RequestHead = std::move(Headers);
+  X.RequestBody = std::move(Document.Data());
+  X.Stashed = true;
+  ResetRequest();
+  BodyMode = TBodyMode::UntilClose;
+  if (!ReadStatusLine(X)) return Failed(X);
+  X.RequestHead.clear();
+  X.RequestBody.clear();
+  X.RequestBody.shrink_to_fit();
+  X.Stashed = false;
+  return TAttempt::Done;
+}
+
+THTTPSend::TAttempt THTTPSend::Failed(const TExchange& X) {
+  const bool Retry = X.Reused && !X.Retried && !ResponseSeen_ && Sock_.LastErrorCode != kTimedOut;
+  if (Retry) return TAttempt::Retry;
+  FailAndClose();
+  return TAttempt::Failed;
+}
+
+bool THTTPSend::SendHead() {
+  std::string Block;
+  if (Protocol == "0.9") {
+    Block = Headers.front() + "\r\n";
+  } else {
+    for (const std::string& Line : Headers) Block += Line + "\r\n";
+  }
+  Sock_.SendText(Block);
+  return Sock_.LastErrorCode == 0;
+}
+
+// False only when the connection was lost; silence within Timeout and a
+// final answer both suppress the body and let the status line be read.
+bool THTTPSend::AwaitContinue(TExchange& X) {
+  std::string Line;
+  if (!ReceiveNonEmptyHeadLine(Line)) {
+    X.SendBody = false;
+    X.BodySuppressed = true;
+    return Sock_.LastErrorCode == kTimedOut;
+  }
+  DecodeStatusLine(Line);
+  if (ResultCode >= 100 && ResultCode <= 199) return SkipHeadLines();
+  X.SendBody = false;
+  X.BodySuppressed = true;
+  X.KeptStatusLine = Line;
+  return true;
+}
+
+// ---------------------------------------------------------------- response
+
+bool THTTPSend::ReadStatusLine(TExchange& X) {
+  std::string Line = X.KeptStatusLine;
+  for (;;) {
+    if (Line.empty()) {
+      // Nothing at all in answer is a failure, not an empty response.
+      if (!ReceiveNonEmptyHeadLine(Line)) return false;
+      if (!StartsWithNoCase(Line, "HTTP/")) {
+        ResultCode = 0;
+        WriteTextToStream(Document, Line + "\r\n");
+        return true;
+      }
+      DecodeStatusLine(Line);
+    }
+    Headers.push_back(Line);
+    if (!IsInterimCode(ResultCode)) return true;
+    // An interim answer (a late or unasked 100, 102, 103): its header is
+    // dropped and the final answer follows on the same connection.
+    if (!SkipHeadLines()) return false;
+    Headers.clear();
+    Line.clear();
+  }
+}
+
+bool THTTPSend::ReadResponse(const std::string& Verb, const TExchange& X) {
+  std::int64_t Size = -1;
+  bool ToClose = Protocol != "1.1" || X.BodySuppressed;
+  bool Outcome = Headers.empty() || ReadHeaderLines(Size, ToClose);
+  bool Clean = true;
+  if (Outcome && Verb != "HEAD" && ResultCode != 204 && ResultCode != 304) {
+    if (BodyMode == TBodyMode::ByLength) Outcome = ReadBodyByLength(Size);
+    if (BodyMode == TBodyMode::Chunked) Outcome = ReadChunkedBody(Clean);
+    if (BodyMode == TBodyMode::UntilClose) {
+      Outcome = ReadBodyUntilClose();
+      ToClose = true;
+    }
+  }
+  Document.SetPosition(0);
+  if (!Outcome) {
+    FailAndClose();
+  } else if (ToClose || !Clean) {
+    Sock_.CloseSocket();
+    AliveHost.clear();
+    AlivePort.clear();
+  }
+  CaptureCookies();
+  return Outcome;
+}
+
+bool THTTPSend::ReadHeaderLines(std::int64_t& Size, bool& ToClose) {
+  for (;;) {
+    std::string Line;
+    const bool Received = ReceiveHeadLine(Line);
+    Headers.push_back(Line);
+    if (!Received) return false;
+    if (Line.empty()) return true;
+    ApplyHeaderLine(Line, Size, ToClose);
+  }
+}
+
+void THTTPSend::ApplyHeaderLine(const std::string& Line, std::int64_t& Size, bool& ToClose) {
+  if (StartsWithNoCase(Line, "CONTENT-LENGTH:")) {
+    Size = DecimalOrMinusOne(HeaderValue(Line));
+    if (Size != -1) BodyMode = TBodyMode::ByLength;
+  } else if (StartsWithNoCase(Line, "CONTENT-TYPE:")) {
+    MimeType = HeaderValue(Line);
+  } else if (StartsWithNoCase(Line, "TRANSFER-ENCODING:")) {
+    if (UpperCase(HeaderValue(Line)).find("CHUNKED") != std::string::npos) BodyMode = TBodyMode::Chunked;
+  } else if (StartsWithNoCase(Line, "CONNECTION:")) {
+    if (ConnectionTokenIsClose(HeaderValue(Line))) ToClose = true;
+  }
+}
+
+void THTTPSend::DecodeStatusLine(const std::string& Line) {
+  const std::size_t Blank = Line.find(' ');
+  const std::string Rest = Blank == std::string::npos ? std::string() : TrimControls(Line.substr(Blank + 1));
+  const std::size_t Split = Rest.find(' ');
+  const std::int64_t Code = DecimalOrMinusOne(TrimControls(Rest.substr(0, Split)));
+  ResultCode = Code < 0 || Code > std::numeric_limits<std::int32_t>::max() ? 0 : static_cast<std::int32_t>(Code);
+  ResultString = Split == std::string::npos ? std::string() : TrimControls(Rest.substr(Split + 1));
+}
+
+// ------------------------------------------------------------------- body
+
+// The end of the connection is the normal end of such a body; a time-out or
+// a broken TLS session is not.
+bool THTTPSend::ReadBodyUntilClose() {
+  for (;;) {
+    const std::string Packet = Sock_.ReceivePacket(Timeout);
+    if (Sock_.LastErrorCode != 0) break;
+    WriteTextToStream(Document, Packet);
+  }
+  return Sock_.LastErrorCode == kConnectionReset;
+}
+
+bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
+  if (Size < 1) return true;
+  DownloadSize = Size;
+  ReserveDocument(Size);
+  Sock_.ReceiveToStream(Document, Timeout, Size);
+  Document.Seek(0, TSeekOrigin::End);
+  return Sock_.LastErrorCode == 0;
+}
+
+// Room for the whole body at once, so a large body is never copied while
+// the buffer grows; an absurd announced size just goes without.
+void THTTPSend::ReserveDocument(std::int64_t Size) {
+  try {
+    Document.Data().reserve(static_cast<std::size_t>(Document.Size() + Size));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+}
+
+// Clean is false when the body ended on a malformed chunk size: the
+// connection is then closed, as nothing after it can be trusted.
+bool THTTPSend::ReadChunkedBody(bool& Clean) {
+  std::int32_t EmptyLines = 0;
+  for (;;) {
+    std::string Line;
+    if (!ReceiveLimitedLine(Line)) return false;
+    if (Line.empty()) {
+      if (++EmptyLines > MaxHeaderLines) return Refuse();
+      continue;
+    }
+    EmptyLines = 0;
+    const std::string SizeText = TrimControls(TextBefore(TrimControls(TextBefore(Line, " ")), ";"));
+    const std::int64_t Size = HexOrZero(SizeText);
+    if (Size == 0) {
+      Clean = SizeText.find_first_not_of('0') == std::string::npos && !SizeText.empty();
+      if (Clean) Clean = SkipTrailer();
+      return true;
+    }
+    if (!ReadBodyByLength(Size)) return false;
+  }
+}
+
+// Trailer lines after the last chunk are read and dropped, so a kept
+// connection starts the next response clean.
+bool THTTPSend::SkipTrailer() {
+  HeadLines_ = 0;
+  HeadBytes_ = 0;
+  return SkipHeadLines();
+}
+
+// ------------------------------------------------------------------ lines
+
+bool THTTPSend::Refuse() {
+  Sock_.LastErrorCode = kNoBufferSpace;
+  Sock_.LastErrorText = TTCPBlockSocket::GetErrorDesc(kNoBufferSpace);
+  return false;
+}
+
+bool THTTPSend::ReceiveLimitedLine(std::string& Line) {
+  Line = Sock_.ReceiveLine(Timeout);
+  const bool Received = Sock_.LastErrorCode == 0;
+  if (Received || !Sock_.PendingInput.empty()) ResponseSeen_ = true;
+  return Received;
+}
+
+bool THTTPSend::ReceiveHeadLine(std::string& Line) {
+  Line.clear();
+  if (++HeadLines_ > MaxHeaderLines) return Refuse();
+  if (!ReceiveLimitedLine(Line)) return false;
+  HeadBytes_ += static_cast<std::int64_t>(Line.size()) + 2;
+  if (HeadBytes_ > MaxHeaderBytes) return Refuse();
+  return true;
+}
+
+bool THTTPSend::ReceiveNonEmptyHeadLine(std::string& Line) {
+  do {
+    if (!ReceiveHeadLine(Line)) return false;
+  } while (Line.empty());
+  return true;
+}
+
+bool THTTPSend::SkipHeadLines() {
+  std::string Line;
+  do {
+    if (!ReceiveHeadLine(Line)) return false;
+  } while (!Line.empty());
+  return true;
+}
+
+// ---------------------------------------------------------------- cookies
+
+void THTTPSend::CaptureCookies() {
+  for (const std::string& Line : Headers) {
+    if (!StartsWithNoCase(Line, "SET-COOKIE:")) continue;
+    const std::string Pair = TrimControls(TextBefore(Line.substr(Line.find(':') + 1), ";"));
+    const std::size_t Equals = Pair.find('=');
+    const std::string Name = TrimControls(Pair.substr(0, Equals));
+    const std::string Value = Equals == std::string::npos ? std::string() : TrimControls(Pair.substr(Equals + 1));
+    if (!Name.empty()) StoreCookie(Name, Value);
+  }
+}
+
+// Replaces the cookie of that name (letter case ignored), appends a new
+// one, or with an empty value removes it.
+void THTTPSend::StoreCookie(const std::string& Name, const std::string& Value) {
+  const std::string Wanted = UpperCase(Name);
+  const auto Same = [&Wanted](const std::string& Cookie) {
+    return UpperCase(TrimControls(TextBefore(Cookie, "="))) == Wanted;
+  };
+  const auto Found = std::find_if(Cookies.begin(), Cookies.end(), Same);
+  if (Value.empty()) {
+    if (Found != Cookies.end()) Cookies.erase(Found);
+    return;
+  }
+  if (Found != Cookies.end()) {
+    *Found = Name + "=" + Value;
+    return;
+  }
+  Cookies.push_back(Name + "=" + Value);
+}

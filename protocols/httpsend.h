@@ -1,0 +1,135 @@
+// The HTTP/1.x client: one object performs one request at a time over a
+// connection of its own, directly, through a plain HTTP proxy, or for https
+// through a CONNECT tunnel with TLS. It builds the request line and header
+// block, optionally waits for "100 Continue" before sending the body, reads
+// the status line, the header lines and the body (by length, chunked, or
+// until the connection ends), keeps cookies, and keeps the connection for
+// the next request to the same host and port when the protocol allows it.
+//
+// The HTTP jobs set the public settings, call SendRequest and read the
+// results from the same members.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/blocksock.h"
+#include "protocols/netclient.h"
+#include "util/textutil.h"
+#include "util/streams.h"
+
+class THTTPSend : public TNetClient {
+ public:
+  // Timeout 90000 ms, TargetPort "80", line ends of any style accepted,
+  // 65535-byte socket buffers requested for the first connection; then
+  // ResetRequest.
+  THTTPSend();
+  ~THTTPSend() override;
+
+  // Before a request: extra request header lines from the caller. After it:
+  // the response status line and header lines, ending with an empty line.
+  TStringList Headers;
+  // name=value lines; all are sent with every request and updated from
+  // every response. Never emptied by the engine.
+  TStringList Cookies;
+  // Before a request: the body to send. After it: the response body,
+  // positioned at 0.
+  TMemoryStream Document;
+  // First byte of a range request; 0 or less means no range.
+  std::int64_t RangeStart = 0;
+  // Last byte of a range request; below RangeStart means to the end.
+  std::int64_t RangeEnd = 0;
+  // Before a request: Content-Type of the body. After it: the response's
+  // Content-Type value (parameters included), or "text/html".
+  std::string MimeType = "text/html";
+  // "0.9", "1.0" or "1.1".
+  std::string Protocol = "1.0";
+  // false adds "Connection: close" to the request.
+  bool KeepAlive = true;
+  // Allows the "Expect: 100-continue" handshake (protocol 1.1 with a body).
+  bool Status100 = false;
+  // Plain HTTP proxy (or CONNECT proxy for https); empty: direct.
+  std::string ProxyHost;
+  std::string ProxyPort = "8080";
+  std::string ProxyUser;
+  std::string ProxyPass;
+  // Sent as User-Agent when not empty.
+  std::string UserAgent = "Mozilla/4.0 (compatible; tarvo HTTP engine)";
+  // Status code of the last response; 500 while a request has not produced
+  // one; 0 for a response without a status line.
+  std::int32_t ResultCode = 0;
+  // Reason phrase of the last status line.
+  std::string ResultString;
+  // Length of the last body part read by length (the last chunk's size for
+  // a chunked body).
+  std::int64_t DownloadSize = 0;
+  // Body bytes sent with the last request.
+  std::int64_t UploadSize = 0;
+
+  // Performs the whole exchange: connects (or reuses the kept connection),
+  // sends Method (upper-cased) for Url with the header block and Document,
+  // and reads the response into ResultCode, ResultString, Headers, MimeType
+  // and Document. Returns false when no complete response was read: no
+  // connection, TLS or send failure (ResultCode stays 500), a time-out or
+  // lost connection before or during the response, a body shorter than its
+  // Content-Length, or a header beyond the size limits. Sock().LastErrorCode
+  // and LastErrorText then tell what failed, even after the connection was
+  // closed. A failed response never leaves its connection open.
+  bool SendRequest(const std::string& Method, const std::string& Url);
+
+  // Range, Document, Headers and MimeType back to their defaults. Cookies,
+  // credentials, proxy settings and the kept connection stay.
+  void ResetRequest();
+
+  // The socket, for its error state (LastErrorCode, LastErrorText) and its
+  // TLS settings.
+  TTCPBlockSocket& Sock() { return Sock_; }
+
+  // Limits that protect against a hostile or broken server: one status or
+  // header line, the number of header lines, and all header bytes.
+  static constexpr std::int32_t MaxHeaderLineLength = 65536;
+  static constexpr std::int32_t MaxHeaderLines = 1000;
+  static constexpr std::int64_t MaxHeaderBytes = 1024 * 1024;
+
+ private:
+  enum class TBodyMode : std::uint8_t { UntilClose = 0, ByLength = 1, Chunked = 2 };
+  enum class TAttempt { Done, Failed, Retry };
+  struct TExchange;
+
+  bool ChooseRoute(bool Https);
+  void BuildRequestHead(const std::string& Method, const TUrlParts& Url, bool PlainProxy, bool HasBody,
+                        bool UseExpect);
+  bool PrepareConnection(bool Https, bool& Reused);
+  bool OpenConnection(bool Https);
+  bool FailAndClose();
+  TAttempt Exchange(TExchange& X);
+  TAttempt Failed(const TExchange& X);
+  bool SendHead();
+  bool AwaitContinue(TExchange& X);
+  bool ReadStatusLine(TExchange& X);
+  bool ReadResponse(const std::string& Verb, const TExchange& X);
+  bool ReadHeaderLines(std::int64_t& Size, bool& ToClose);
+  void ApplyHeaderLine(const std::string& Line, std::int64_t& Size, bool& ToClose);
+  void DecodeStatusLine(const std::string& Line);
+  bool ReadBodyUntilClose();
+  bool ReadBodyByLength(std::int64_t Size);
+  void ReserveDocument(std::int64_t Size);
+  bool ReadChunkedBody(bool& Clean);
+  bool SkipTrailer();
+  bool Refuse();
+  bool ReceiveLimitedLine(std::string& Line);
+  bool ReceiveHeadLine(std::string& Line);
+  bool ReceiveNonEmptyHeadLine(std::string& Line);
+  bool SkipHeadLines();
+  void CaptureCookies();
+  void StoreCookie(const std::string& Name, const std::string& Value);
+
+  std::string AliveHost;
+  std::string AlivePort;
+  TBodyMode BodyMode = TBodyMode::UntilClose;
+  std::int32_t HeadLines_ = 0;   // lines of the current response head
+  std::int64_t HeadBytes_ = 0;   // and their bytes
+  bool ResponseSeen_ = false;    // a byte of the response has arrived
+  // Declared last so it is released before the lists and the document.
+  TTCPBlockSocket Sock_;
+};
