@@ -14,6 +14,7 @@
 #include "support/testsupport.h"
 
 using namespace testsupport;
+namespace hj = testsupport::httpjobs;
 
 namespace {
 
@@ -147,8 +148,8 @@ TEST_F(HttpGetJobNginx, ContentTypeNamesTheExtension) {
 
 TEST(HttpGetJob, LocalPathRulesAndMissingDirectory) {
   TempDir Work;
-  TScriptedHttpServer Server({Answer("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi"),
-                              Answer("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi")});
+  hj::TScriptedHttpServer Server({hj::Answer("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi"),
+                              hj::Answer("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi")});
   std::filesystem::create_directory(Work / "out");
   // A backslash path without a trailing separator is the directory out.
   RunResult Run = RunJobFile(Work.Path(), "[get]\nMode=HTTPGET\nTarget=" + Server.Url("/a") +
@@ -170,7 +171,7 @@ TEST(HttpGetJob, ExactRequestBytesForDefaultsAndForProtocol10WithUser) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
   const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-  TScriptedHttpServer Server({Answer(Ok), Answer(Ok)});
+  hj::TScriptedHttpServer Server({hj::Answer(Ok), hj::Answer(Ok)});
   const std::string Host = "Host: 127.0.0.1:" + std::to_string(Server.Port()) + "\r\n";
   RunJobFile(Work.Path(), GetJob(Server.Url("/dir/report.csv?day=1")));
   RunJobFile(Work.Path(), GetJob(Server.Url("/x"), "HttpProtocol=1.0\nUserName=joe\nPassword=secret\n"));
@@ -185,10 +186,10 @@ TEST(HttpGetJob, ExactRequestBytesForDefaultsAndForProtocol10WithUser) {
 TEST(HttpGetJob, ChunkedBodyWithoutLengthPassesAndDeleteFollowsOnTheSameConnection) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
-  TScriptedHttpServer Server({{ReadHead(),
-                               Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
+  hj::TScriptedHttpServer Server({{hj::ReadHead(),
+                               hj::Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
                                     "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"),
-                               ReadHead(), Send("HTTP/1.1 200 Deleted\r\nContent-Length: 0\r\n\r\n")}});
+                               hj::ReadHead(), hj::Send("HTTP/1.1 200 Deleted\r\nContent-Length: 0\r\n\r\n")}});
   const std::string Url = Server.Url("/c");
   const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "DeleteMode=True\nTouchDateMode=False\nHttpKeepAlive=True\n"));
   EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "ERROR: http DELETE Result:200 Deleted"}, 2));
@@ -204,10 +205,10 @@ TEST(HttpGetJob, ShortChunkedBodyUnderContentLengthReplacesNothingAndSendsNoDele
   const std::string Saved = Work / "out/127_0_0_1__c.txt";
   WriteFile(Saved, "good copy");
   const std::string Ninety(90, 'x');
-  TScriptedHttpServer Server({{ReadHead(),
-                               Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n"
+  hj::TScriptedHttpServer Server({{hj::ReadHead(),
+                               hj::Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n"
                                     "Transfer-Encoding: chunked\r\n\r\n5A\r\n" + Ninety + "\r\n0\r\n\r\n"),
-                               ReadUntilClose()}});
+                               hj::ReadUntilClose()}});
   const std::string Url = Server.Url("/c");
   const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "DeleteMode=True\nHttpSaveHeader=True\n"));
   EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "date changed " + Saved,
@@ -223,8 +224,8 @@ TEST(HttpGetJob, BodyCutShortOrNoServerIsAFailureThatKeepsTheOldFile) {
   std::filesystem::create_directory(Work / "out");
   const std::string Saved = Work / "out/127_0_0_1__c.txt";
   WriteFile(Saved, "good copy");
-  TScriptedHttpServer Server({{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n\r\n" +
-                                                std::string(50, 'x')), Close()}});
+  hj::TScriptedHttpServer Server({{hj::ReadHead(), hj::Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n\r\n" +
+                                                std::string(50, 'x')), hj::Close()}});
   std::string Url = Server.Url("/c");
   RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "HttpSaveHeader=True\n"));
   EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "ERROR: Can not http get " + Url + " (Connection reset by peer)"}, 1));
@@ -242,9 +243,9 @@ TEST(HttpGetJob, ContentTypesFromTheMimeMap) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
   const auto Response = [](const std::string& Type) {
-    return Answer("HTTP/1.1 200 OK\r\nContent-Type: " + Type + "\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
+    return hj::Answer("HTTP/1.1 200 OK\r\nContent-Type: " + Type + "\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
   };
-  TScriptedHttpServer Server({Response("application/x-tarvo-unregistered"), Response("text/html; charset=utf-8"),
+  hj::TScriptedHttpServer Server({Response("application/x-tarvo-unregistered"), Response("text/html; charset=utf-8"),
                               Response("application/json-seq"), Response("TEXT/CSV")});
   for (const std::string Path : {"/u", "/h", "/s", "/c"})
     EXPECT_EQ(RunJobFile(Work.Path(), GetJob(Server.Url(Path), "TouchDateMode=False\n")).ExitCode, 0);
@@ -255,10 +256,10 @@ TEST(HttpGetJob, ContentTypesFromTheMimeMap) {
 TEST(HttpGetJob, LastModifiedWinsOverDateAndDateOverTheClock) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
-  TScriptedHttpServer Server(
-      {Answer("HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:38 GMT\r\nLast-Modified: Thu, 04 Mar 2021 05:06:08 GMT\r\n"
+  hj::TScriptedHttpServer Server(
+      {hj::Answer("HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:38 GMT\r\nLast-Modified: Thu, 04 Mar 2021 05:06:08 GMT\r\n"
               "Content-Length: 1\r\nConnection: close\r\n\r\nx"),
-       Answer("HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:38 GMT\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx")});
+       hj::Answer("HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:38 GMT\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx")});
   RunJobFile(Work.Path(), GetJob(Server.Url("/l")), {"TZ=Asia/Tokyo"});
   RunJobFile(Work.Path(), GetJob(Server.Url("/d")), {"TZ=America/New_York"});
   EXPECT_EQ(FileMTime(Work / "out/127_0_0_1__l.bin"), KnownTime);
@@ -268,7 +269,7 @@ TEST(HttpGetJob, LastModifiedWinsOverDateAndDateOverTheClock) {
 TEST(HttpGetJob, BadContentLengthIsALocalFailureAndNoFile) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
-  TScriptedHttpServer Server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 1x\r\nConnection: close\r\n\r\nx")});
+  hj::TScriptedHttpServer Server({hj::Answer("HTTP/1.1 200 OK\r\nContent-Length: 1x\r\nConnection: close\r\n\r\nx")});
   const std::string Url = Server.Url("/b");
   const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "HttpSaveHeader=True\n"));
   EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "ERROR: '1x' is not a valid integer value"}, 2));
@@ -278,7 +279,7 @@ TEST(HttpGetJob, BadContentLengthIsALocalFailureAndNoFile) {
 TEST(HttpGetJob, DeleteWithoutResponseIsReportedAndTheGetHeaderIsKept) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
-  TScriptedHttpServer Server({{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx"), ReadHead(), Close()}});
+  hj::TScriptedHttpServer Server({{hj::ReadHead(), hj::Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx"), hj::ReadHead(), hj::Close()}});
   const std::string Url = Server.Url("/d");
   const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "DeleteMode=True\nHttpSaveHeader=True\nTouchDateMode=False\n"));
   const auto Lines = JobLines(Run);

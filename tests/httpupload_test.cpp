@@ -12,6 +12,7 @@
 #include "support/testsupport.h"
 
 using namespace testsupport;
+namespace hj = testsupport::httpjobs;
 
 namespace {
 
@@ -33,8 +34,8 @@ std::vector<std::string> Framed(const std::string& ModeText, const std::vector<s
 }
 
 // The 1.1 handshake: head, interim 100, body, final answer.
-THttpScript AnswerAfterContinue(const std::string& Response) {
-  return {ReadHead(), Send(Continue), ReadBody(), Send(Response)};
+hj::THttpScript AnswerAfterContinue(const std::string& Response) {
+  return {hj::ReadHead(), hj::Send(Continue), hj::ReadBody(), hj::Send(Response)};
 }
 
 std::string PartOf(const std::string& Boundary, const std::string& Field, const std::string& File,
@@ -121,7 +122,7 @@ TEST(HttpUploadJob, PostFileExactBytesAndBoundarySequence) {
   WriteFile(Work / "a.txt", "first");
   WriteFile(Work / "b.txt", "second");
   const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
-  TScriptedHttpServer Server({AnswerAfterContinue(Ok), AnswerAfterContinue(Ok)});
+  hj::TScriptedHttpServer Server({AnswerAfterContinue(Ok), AnswerAfterContinue(Ok)});
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPOSTFILE", Server.Url("/cgi/up?x=%20"), "*.txt"));
   EXPECT_EQ(Run.ExitCode, 0) << Run.Output;
   const auto Received = Server.Received();
@@ -141,7 +142,7 @@ TEST(HttpUploadJob, BoundaryFoundInTheFileIsRedrawnAndNamesAreEscaped) {
   TempDir Work;
   const std::string Content = "x\r\n--00000000_tarvo_boundary--\r\n";
   WriteFile(Work / "a\"b.txt", Content);
-  TScriptedHttpServer Server({Answer("HTTP/1.0 200 OK\r\n\r\n")});
+  hj::TScriptedHttpServer Server({hj::Answer("HTTP/1.0 200 OK\r\n\r\n")});
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPOSTFILE", Server.Url("/"), "*.txt",
                                                           "HttpProtocol=1.0\nHTTPFieldName=f\"x\n"));
   EXPECT_EQ(Run.ExitCode, 0) << Run.Output;
@@ -157,7 +158,7 @@ TEST(HttpUploadJob, PutExactBytesWithProtocol10AndUrlEncoding) {
   const std::vector<std::string> Names{"a b.txt", "q?x#y.txt", "u_~.txt", "\xC3\xA4.txt"};
   for (const auto& Name : Names) WriteFile(Work / ("o/" + Name), "data");
   const std::string Created = "HTTP/1.0 201 Created\r\n\r\n";
-  TScriptedHttpServer Server({Answer(Created), Answer(Created), Answer(Created), Answer(Created), Answer(Created)});
+  hj::TScriptedHttpServer Server({hj::Answer(Created), hj::Answer(Created), hj::Answer(Created), hj::Answer(Created), hj::Answer(Created)});
   RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", Server.Url("/in_box/%20/"), "o/*.txt", "HttpProtocol=1.0\n"));
   EXPECT_EQ(Run.ExitCode, 0) << Run.Output;
   const std::string Host = "Host: 127.0.0.1:" + std::to_string(Server.Port()) + "\r\n";
@@ -174,7 +175,7 @@ TEST(HttpUploadJob, PutExactBytesWithProtocol10AndUrlEncoding) {
 TEST(HttpUploadJob, OnlyTwoHundredToTwoHundredTwoCountAndTheResponseIsKept) {
   TempDir Work;
   for (const std::string Name : {"a.txt", "b.txt", "c.txt", "d.txt"}) WriteFile(Work / Name, Name);
-  TScriptedHttpServer Server({AnswerAfterContinue("HTTP/1.1 201 Created\r\nContent-Length: 4\r\n\r\nmade"),
+  hj::TScriptedHttpServer Server({AnswerAfterContinue("HTTP/1.1 201 Created\r\nContent-Length: 4\r\n\r\nmade"),
                               AnswerAfterContinue("HTTP/1.1 204 No Content\r\n\r\n"),
                               AnswerAfterContinue("HTTP/1.1 302 Found\r\nContent-Length: 11\r\n\r\nmoved\r\nhere"),
                               AnswerAfterContinue("HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n\r\n")});
@@ -194,7 +195,7 @@ TEST(HttpUploadJob, OnlyTwoHundredToTwoHundredTwoCountAndTheResponseIsKept) {
 TEST(HttpUploadJob, SilenceAfterExpectSendsNoBody) {
   TempDir Work;
   WriteFile(Work / "a.txt", "payload");
-  TScriptedHttpServer Server({{ReadHead(), ReadUntilClose()}});
+  hj::TScriptedHttpServer Server({{hj::ReadHead(), hj::ReadUntilClose()}});
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", Server.Url("/"), "*.txt",
                                                           "HttpSaveHeader=True\n", 1000));
   const auto Lines = JobLines(Run);

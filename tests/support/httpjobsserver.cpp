@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 
-namespace testsupport {
+namespace testsupport::httpjobs {
 
 namespace {
 
@@ -145,4 +145,4 @@ void TScriptedHttpServer::Play(int Fd, const THttpScript& Script, std::size_t In
   }
 }
 
-}  // namespace testsupport
+}  // namespace testsupport::httpjobs

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace testsupport {
+namespace testsupport::httpjobs {
 
 struct THttpStep {
   enum class TKind { ReadHead, ReadBody, ReadUntilClose, Send, Pause, Close };
@@ -67,4 +67,4 @@ class TScriptedHttpServer {
   std::thread Thread_;
 };
 
-}  // namespace testsupport
+}  // namespace testsupport::httpjobs
