@@ -6,7 +6,9 @@
 //
 // Usage: bench_httpjobs [big file MiB (1024)] [small files (2000)]
 // Each job uses a fresh connection per file (as the jobs do); curl runs one
-// process per row and reuses its connection across the small files.
+// process per row and reuses its connection across the small files. Files
+// live on the disk under /tmp; before each client the page cache is settled
+// (sync, inputs read once) and outputs of the previous client are removed.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,6 +51,18 @@ pid_t Spawn(const std::vector<std::string>& Argv, const std::string& WorkDir, bo
   Args.push_back(nullptr);
   execvp(Args[0], Args.data());
   _exit(127);
+}
+
+// Flushes what earlier rows wrote and reads the inputs once, so that each
+// client starts from the same state of the page cache.
+void Settle(const std::vector<std::string>& Inputs) {
+  sync();
+  std::vector<char> Buffer(1 << 20);
+  for (const std::string& Path : Inputs) {
+    std::ifstream In(Path, std::ios::binary);
+    while (In.read(Buffer.data(), static_cast<std::streamsize>(Buffer.size()))) {
+    }
+  }
 }
 
 TMeasure Run(const std::vector<std::string>& Argv, const std::string& WorkDir) {
@@ -148,40 +162,58 @@ int main(int argc, char** argv) {
   std::printf("HTTP jobs vs curl %s, nginx on loopback, big file %ld MiB, %d small files of 10 kB\n",
               "(curl -s)", BigMiB, SmallCount);
 
-  const auto Job = [&](const std::string& Name, const std::string& Body) {
+  std::vector<std::string> SmallFiles;
+  for (int I = 0; I < SmallCount; ++I) SmallFiles.push_back(Work + "/small/f" + std::to_string(I) + ".txt");
+  const std::vector<std::string> BigFile{Work + "/big/big.bin"};
+  const auto Job = [&](const std::string& Name, const std::string& Body, const std::vector<std::string>& Inputs) {
     WriteText(Work + "/" + Name + ".ini", "[" + Name + "]\n" + Body + "Timeout=60000\n");
+    Settle(Inputs);
     return Run({Tarvo, Name + ".ini"}, Work);
+  };
+  const auto Curl = [&](const std::vector<std::string>& Argv, const std::vector<std::string>& Inputs) {
+    Settle(Inputs);
+    return Run(Argv, Work);
+  };
+  const auto Clean = [&](const std::string& Dir) {
+    fs::remove_all(Work + "/" + Dir);
+    fs::create_directories(Work + "/" + Dir);
   };
   const double Big = static_cast<double>(BigMiB) * (1 << 20);
   const double SmallBytes = static_cast<double>(SmallCount) * static_cast<double>(Small.size());
 
-  TMeasure T = Job("get", "Mode=HTTPGET\nTarget=" + Base + "/big.bin\nLocalPath=get\nTouchDateMode=False\n");
-  TMeasure C = Run({"curl", "-s", "-o", Work + "/get/curl.bin", Base + "/big.bin"}, Work);
+  const std::vector<std::string> Served{Work + "/www/big.bin"};
+  TMeasure T = Job("get", "Mode=HTTPGET\nTarget=" + Base + "/big.bin\nLocalPath=get\nTouchDateMode=False\n", Served);
+  Clean("get");
+  TMeasure C = Curl({"curl", "-s", "-o", Work + "/get/curl.bin", Base + "/big.bin"}, Served);
+  Clean("get");
   PrintRow("HTTPGET 1 big file", Big, T, C);
 
-  T = Job("putsmall", "Mode=HTTPPUT\nTarget=" + Base + "/in/\nLocalPath=small/*.txt\n");
+  T = Job("putsmall", "Mode=HTTPPUT\nTarget=" + Base + "/in/\nLocalPath=small/*.txt\n", SmallFiles);
   std::string Config;
   for (int I = 0; I < SmallCount; ++I)
     Config += "upload-file = \"small/f" + std::to_string(I) + ".txt\"\nurl = \"" + Base + "/in/c" + std::to_string(I) + ".txt\"\n";
   WriteText(Work + "/curl-put.cfg", Config);
-  C = Run({"curl", "-s", "-K", "curl-put.cfg"}, Work);
+  C = Curl({"curl", "-s", "-K", "curl-put.cfg"}, SmallFiles);
+  Clean("www/in");
   PrintRow("HTTPPUT small files", SmallBytes, T, C);
 
-  T = Job("putbig", "Mode=HTTPPUT\nTarget=" + Base + "/in/\nLocalPath=big/big.bin\n");
-  C = Run({"curl", "-s", "-T", "big/big.bin", Base + "/in/curl-big.bin"}, Work);
+  T = Job("putbig", "Mode=HTTPPUT\nTarget=" + Base + "/in/\nLocalPath=big/big.bin\n", BigFile);
+  Clean("www/in");
+  C = Curl({"curl", "-s", "-T", "big/big.bin", Base + "/in/curl-big.bin"}, BigFile);
+  Clean("www/in");
   PrintRow("HTTPPUT 1 big file", Big, T, C);
 
-  T = Job("postsmall", "Mode=HTTPPOSTFILE\nTarget=" + Base + "/post\nLocalPath=small/*.txt\n");
+  T = Job("postsmall", "Mode=HTTPPOSTFILE\nTarget=" + Base + "/post\nLocalPath=small/*.txt\n", SmallFiles);
   Config.clear();
   for (int I = 0; I < SmallCount; ++I)
     Config += "url = \"" + Base + "/post\"\nform = \"POSTFILE=@small/f" + std::to_string(I) + ".txt\"\n" +
               (I + 1 < SmallCount ? "next\n" : "");
   WriteText(Work + "/curl-post.cfg", Config);
-  C = Run({"curl", "-s", "-o", "/dev/null", "-K", "curl-post.cfg"}, Work);
+  C = Curl({"curl", "-s", "-o", "/dev/null", "-K", "curl-post.cfg"}, SmallFiles);
   PrintRow("HTTPPOSTFILE small files", SmallBytes, T, C);
 
-  T = Job("postbig", "Mode=HTTPPOSTFILE\nTarget=" + Base + "/post\nLocalPath=big/big.bin\n");
-  C = Run({"curl", "-s", "-o", "/dev/null", "-F", "POSTFILE=@big/big.bin", Base + "/post"}, Work);
+  T = Job("postbig", "Mode=HTTPPOSTFILE\nTarget=" + Base + "/post\nLocalPath=big/big.bin\n", BigFile);
+  C = Curl({"curl", "-s", "-o", "/dev/null", "-F", "POSTFILE=@big/big.bin", Base + "/post"}, BigFile);
   PrintRow("HTTPPOSTFILE 1 big file", Big, T, C);
 
   kill(Nginx, SIGTERM);
