@@ -780,6 +780,7 @@ void TTCPBlockSocket::FlushBeforeClose() {
 }
 
 void TTCPBlockSocket::Connect(const std::string& Host, const std::string& Port) {
+  TlsPeerName = Host;
   if (!SocksIP.empty()) {
     ConnectViaSocks(Host, Port);
   } else if (!HTTPTunnelIP.empty()) {

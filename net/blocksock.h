@@ -296,6 +296,11 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   std::string TlsLastErrorText;
   bool SSLverifyCert = false;
   TSSLType SSLType = LT_all;
+  // Bounds the handshake and every wait inside a TLS read or write (ms).
+  std::int32_t TlsTimeout = 60000;
+  // The host Connect was last asked for: sent as the server name in the
+  // handshake and checked against the certificate when verifying.
+  std::string TlsPeerName;
 
   // --- HTTP CONNECT tunnel ---------------------------------------------
   std::string HTTPTunnelIP;  // non-empty (without SocksIP) selects the tunnel
@@ -322,6 +327,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   int RemotePort() override;
   int SocketType() override;
   int SocketProtocol() override;
+  // Decrypted bytes the session already holds count as readable.
+  bool WaitReadable(std::int32_t Timeout) override;
   // Listens with the system's largest backlog (or at the SOCKS proxy).
   virtual void Listen();
   // The accepted connection's handle (INVALID_SOCKET on failure); the
@@ -337,6 +344,14 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   void StartTls();
   // SSL_shutdown of the session (if any), then TLS off.
   void CloseTls();
+  // Cipher list, verification mode, password callback and key files of a
+  // new context, then the session; 10022 or 10043 when refused.
+  void SetUpTlsContext();
+  // Frees session and context; TLS is off afterwards.
+  void FreeTls();
+  // SSL_connect on the connected socket within TlsTimeout: 10060 when it
+  // runs out, 10091 when it fails, 10013 for a rejected certificate.
+  void Handshake();
   bool LoadTlsKeys();
   // Takes the library's first queued error into TlsLastError(Text); true
   // when there was none.
@@ -358,6 +373,9 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // CONNECT through the proxy at HTTPTunnelIP:HTTPTunnelPort; 10091 when
   // the proxy refuses.
   void OpenHttpTunnel(const std::string& Host, const std::string& Port);
+  // Reads the proxy's reply up to its empty line (bounded in lines and
+  // bytes); sets ViaHttpTunnel from the status line.
+  void ReadTunnelReply();
 };
 
 // Makes the sockets interface available for the life of main and releases

@@ -1,40 +1,283 @@
-// The TLS client session of the stream socket.
+// The TLS client session of the stream socket: switching it on and off,
+// the handshake, and reads, writes and pending counts through the session.
+//
+// The session's transport never blocks (see TlsNewSocketBio): every wait
+// is a poll() bounded by TlsTimeout, so a silent or stalled peer ends the
+// handshake or a write with 10060 instead of hanging.
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
 #include "net/blocksock.h"
+#include "util/textutil.h"
+
+namespace {
+
+bool IsAddressLiteral(const std::string& Host) { return IsIPv4Literal(Host) || IsIPv6Literal(Host); }
+
+// The host as the certificate names it: without the brackets an IPv6
+// literal may carry.
+std::string BareHost(const std::string& Host) {
+  if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']') return Host.substr(1, Host.size() - 2);
+  return Host;
+}
+
+std::int64_t RawBytesQueued(int Descriptor) {
+  int Count = 0;
+  if (::ioctl(Descriptor, FIONREAD, &Count) != 0) return 0;
+  return Count;
+}
+
+class TDeadline {
+ public:
+  explicit TDeadline(std::int32_t Timeout)
+      : Unlimited_(Timeout < 0), End_(std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeout)) {}
+  // Milliseconds left (-1 without limit, 0 when passed).
+  std::int32_t Left() const {
+    if (Unlimited_) return -1;
+    const auto Rest = std::chrono::duration_cast<std::chrono::milliseconds>(End_ - std::chrono::steady_clock::now());
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(Rest.count(), 0, INT_MAX));
+  }
+
+ private:
+  bool Unlimited_;
+  std::chrono::steady_clock::time_point End_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Switching the session on and off
 
 void TTCPBlockSocket::SetTlsEnabled(bool Value) {
   LastErrorCode = 0;
   if (Value == TlsEnabled) return;
   PendingInput.clear();
-  if (Value) LastErrorCode = WSAEPROTONOSUPPORT;
-  TlsEnabled = false;
+  if (Value) {
+    TlsLastErrorText.clear();
+    TlsLastError = 0;
+    if (!LoadTlsLibrary()) {
+      LastErrorCode = WSAEPROTONOSUPPORT;
+    } else {
+      TlsContext = TlsNewContext(SSLType);
+      if (TlsContext == nullptr) {
+        CollectTlsError();
+        LastErrorCode = WSAEPROTONOSUPPORT;
+      } else {
+        SetUpTlsContext();
+      }
+    }
+  } else {
+    FreeTls();
+  }
   CheckError();
 }
+
+void TTCPBlockSocket::SetUpTlsContext() {
+  SSL_CTX_set_cipher_list(TlsContext, SSLCiphers.c_str());
+  SSL_CTX_set_verify(TlsContext, SSLverifyCert ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_default_passwd_cb(TlsContext, SupplyKeyPassword);
+  SSL_CTX_set_default_passwd_cb_userdata(TlsContext, this);
+  if (!LoadTlsKeys()) {
+    LastErrorCode = WSAEINVAL;
+    FreeTls();
+    return;
+  }
+  // Verification without a CA file of the caller's trusts the system's
+  // certificate store.
+  if (SSLverifyCert && SSLCertCAFile.empty()) SSL_CTX_set_default_verify_paths(TlsContext);
+  TlsSession = SSL_new(TlsContext);
+  if (TlsSession == nullptr) {
+    CollectTlsError();
+    LastErrorCode = WSAEPROTONOSUPPORT;
+    FreeTls();
+    return;
+  }
+  ERR_clear_error();
+  TlsEnabled = true;
+}
+
+void TTCPBlockSocket::FreeTls() {
+  if (TlsSession != nullptr) SSL_free(TlsSession);
+  if (TlsContext != nullptr) SSL_CTX_free(TlsContext);
+  TlsSession = nullptr;
+  TlsContext = nullptr;
+  ERR_clear_error();
+  TlsEnabled = false;
+}
+
+bool TTCPBlockSocket::LoadTlsKeys() {
+  if (TlsContext == nullptr) return false;
+  const bool Loaded =
+      (SSLCertificateFile.empty() ||
+       SSL_CTX_use_certificate_chain_file(TlsContext, SSLCertificateFile.c_str()) == 1) &&
+      (SSLPrivateKeyFile.empty() ||
+       SSL_CTX_use_PrivateKey_file(TlsContext, SSLPrivateKeyFile.c_str(), SSL_FILETYPE_PEM) == 1) &&
+      (SSLCertCAFile.empty() || SSL_CTX_load_verify_locations(TlsContext, SSLCertCAFile.c_str(), nullptr) == 1);
+  if (!Loaded) CollectTlsError();
+  return Loaded;
+}
+
+int TTCPBlockSocket::SupplyKeyPassword(char* Buffer, int Size, int, void* UserData) {
+  if (Buffer == nullptr || Size <= 0 || UserData == nullptr) return 0;
+  const std::string& Password = static_cast<TTCPBlockSocket*>(UserData)->SSLPassword;
+  const std::size_t Length = std::min(Password.size(), static_cast<std::size_t>(Size - 1));
+  std::memcpy(Buffer, Password.data(), Length);
+  Buffer[Length] = '\0';
+  return static_cast<int>(Length);
+}
+
+bool TTCPBlockSocket::CollectTlsError() {
+  TlsLastErrorText.clear();
+  const unsigned long Code = ERR_get_error();
+  ERR_clear_error();
+  TlsLastError = static_cast<std::int32_t>(Code);
+  if (Code == 0) return true;
+  TlsLastErrorText = TlsErrorString(Code);
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Handshake and close
 
 void TTCPBlockSocket::StartTls() {
-  LastErrorCode = WSAEPROTONOSUPPORT;
-  TlsEnabled = false;
+  LastErrorCode = 0;
+  if (!TlsEnabled) SetTlsEnabled(true);
+  if (LastErrorCode == 0) Handshake();
+  if (LastErrorCode != 0) {
+    const std::int32_t Code = LastErrorCode;
+    SetTlsEnabled(false);
+    LastErrorCode = Code;
+  }
   CheckError();
 }
 
-void TTCPBlockSocket::CloseTls() { TlsEnabled = false; }
+void TTCPBlockSocket::Handshake() {
+  BIO* Transport = TlsNewSocketBio(SocketHandle);
+  if (Transport == nullptr || SocketHandle == INVALID_SOCKET) {
+    if (Transport != nullptr) BIO_free(Transport);
+    LastErrorCode = WSASYSNOTREADY;
+    CollectTlsError();
+    return;
+  }
+  SSL_set_bio(TlsSession, Transport, Transport);
+  const std::string Name = BareHost(TlsPeerName);
+  // Servers that host several names choose the certificate by this one.
+  if (!Name.empty() && !IsAddressLiteral(Name)) SSL_set_tlsext_host_name(TlsSession, Name.c_str());
+  if (SSLverifyCert && !Name.empty()) {
+    if (IsAddressLiteral(Name)) {
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(TlsSession), Name.c_str());
+    } else {
+      SSL_set1_host(TlsSession, Name.c_str());
+    }
+  }
+  const TDeadline Deadline(TlsTimeout);
+  for (;;) {
+    const int Result = SSL_connect(TlsSession);
+    if (Result == 1) break;
+    const int Reason = SSL_get_error(TlsSession, Result);
+    if (Reason == SSL_ERROR_WANT_READ || Reason == SSL_ERROR_WANT_WRITE) {
+      if (TlsWaitSocket(SocketHandle, Reason == SSL_ERROR_WANT_WRITE, Deadline.Left())) continue;
+      LastErrorCode = WSAETIMEDOUT;
+      break;
+    }
+    CollectTlsError();
+    LastErrorCode = WSASYSNOTREADY;
+    break;
+  }
+  // A rejected certificate fails the handshake itself (the peer is
+  // verified during it); either way it is reported as such.
+  if (SSLverifyCert && LastErrorCode != WSAETIMEDOUT && SSL_get_verify_result(TlsSession) != X509_V_OK)
+    LastErrorCode = WSAEACCES;
+}
 
-bool TTCPBlockSocket::LoadTlsKeys() { return false; }
+void TTCPBlockSocket::CloseTls() {
+  // One close_notify, not waiting for the peer's: the connection is closed
+  // right after.
+  if (TlsSession != nullptr && SSL_is_init_finished(TlsSession)) SSL_shutdown(TlsSession);
+  FreeTls();
+}
 
-bool TTCPBlockSocket::CollectTlsError() { return true; }
+// ---------------------------------------------------------------------------
+// Reading and writing through the session
 
-bool TTCPBlockSocket::CheckTlsResult(int, std::int64_t&) { return false; }
+bool TTCPBlockSocket::TlsActive() const { return TlsEnabled && TlsSession != nullptr && !SSLBypass && !RawMode; }
 
-bool TTCPBlockSocket::TlsActive() const { return TlsEnabled && !SSLBypass && !RawMode; }
+bool TTCPBlockSocket::CheckTlsResult(int Result, std::int64_t& Count) {
+  const int Reason = SSL_get_error(TlsSession, Result);
+  switch (Reason) {
+    case SSL_ERROR_NONE:
+      Count = Result;
+      return false;
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      if (TlsWaitSocket(SocketHandle, Reason == SSL_ERROR_WANT_WRITE, TlsTimeout)) return true;
+      Count = 0;
+      LastErrorCode = WSAETIMEDOUT;
+      return false;
+    case SSL_ERROR_ZERO_RETURN:
+      // The peer ended the session (close_notify): that is the end of the
+      // data, exactly like a closed connection, whether or not the peer
+      // has closed the TCP connection yet.
+      Count = 0;
+      LastErrorCode = WSAECONNRESET;
+      return false;
+    default:
+      CollectTlsError();
+      Count = 0;
+      LastErrorCode = WSASYSNOTREADY;
+      return false;
+  }
+}
 
 std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
-  return TBlockSocket::ReceiveRaw(Buffer, Length);
+  if (CheckStopRequest()) return 0;
+  LastErrorCode = 0;
+  const int Wanted = static_cast<int>(std::clamp<std::int64_t>(Length, 0, INT_MAX));
+  std::int64_t Count = 0;
+  for (;;) {
+    const int Result = SSL_read(TlsSession, Buffer, Wanted);
+    // Only part of a record (or only handshake messages) has arrived: with
+    // nothing more queued, answer "no data yet" so the caller waits for
+    // the rest under its own time-out.
+    if (Result <= 0 && SSL_get_error(TlsSession, Result) == SSL_ERROR_WANT_READ &&
+        RawBytesQueued(SocketHandle) <= 0)
+      break;
+    if (!CheckTlsResult(Result, Count)) break;
+  }
+  CheckError();
+  DoStatus(HS_BytesRead, std::to_string(Count));
+  if (Count > 0) return FilterReceived(Buffer, Count);
+  return Count;
 }
 
 std::int64_t TTCPBlockSocket::TlsSendBuffer(const void* Buffer, std::int64_t Length) {
-  return TBlockSocket::SendBuffer(Buffer, Length);
+  if (CheckStopRequest()) return 0;
+  LastErrorCode = 0;
+  std::string Filtered;
+  FilterOutgoing(Buffer, Length, Filtered);
+  const auto* Data = static_cast<const char*>(Buffer);
+  std::int64_t Sent = 0;
+  while (Sent < Length) {
+    const std::int64_t Piece = std::min<std::int64_t>(Length - Sent, SendMaxChunk);
+    if (Piece <= 0) break;
+    ThrottleTransfer(Piece, MaxSendBandwidth, NextSendTime);
+    std::int64_t Count = 0;
+    while (CheckTlsResult(SSL_write(TlsSession, Data + Sent, static_cast<int>(std::min<std::int64_t>(Piece, INT_MAX))), Count)) {
+    }
+    if (LastErrorCode != 0 || Count <= 0) break;
+    Sent += Count;
+    DoStatus(HS_BytesWritten, std::to_string(Count));
+  }
+  CheckError();
+  return Sent;
 }
-
-int TTCPBlockSocket::SupplyKeyPassword(char*, int, int, void*) { return 0; }
 
 std::int64_t TTCPBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
   if (TlsActive()) return TlsSendBuffer(Buffer, Length);
@@ -46,4 +289,19 @@ std::int64_t TTCPBlockSocket::ReceiveRaw(void* Buffer, std::int64_t Length) {
   return TBlockSocket::ReceiveRaw(Buffer, Length);
 }
 
-std::int64_t TTCPBlockSocket::BytesPending() { return TBlockSocket::BytesPending(); }
+std::int64_t TTCPBlockSocket::BytesPending() {
+  if (TlsActive()) {
+    const int Decrypted = SSL_pending(TlsSession);
+    if (Decrypted > 0) return Decrypted;
+  }
+  return TBlockSocket::BytesPending();
+}
+
+bool TTCPBlockSocket::WaitReadable(std::int32_t Timeout) {
+  if (TlsActive() && SSL_pending(TlsSession) > 0) {
+    LastErrorCode = 0;
+    DoStatus(HS_Readable, "");
+    return true;
+  }
+  return TBlockSocket::WaitReadable(Timeout);
+}

@@ -140,9 +140,8 @@ bool ServiceForLookup(const std::string& Port, std::string& Service) {
   }
   Service = Port;
   if (SystemKnowsService(Port)) return true;
-  for (const TWellKnownService& Known : WellKnownServices) {
-    if (Port == Known.Name) Service = std::to_string(Known.Port);
-  }
+  const int Known = WellKnownServicePort(Port);
+  if (Known >= 0) Service = std::to_string(Known);
   return true;
 }
 
@@ -322,4 +321,11 @@ std::uint16_t ResolvePort(const std::string& Port, const TResolveSettings& Setti
   }
   if (Results != nullptr) freeaddrinfo(Results);
   return Result;
+}
+
+int WellKnownServicePort(const std::string& Name) {
+  for (const TWellKnownService& Known : WellKnownServices) {
+    if (Name == Known.Name) return Known.Port;
+  }
+  return -1;
 }

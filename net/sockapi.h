@@ -103,3 +103,6 @@ std::string ResolveName(const std::string& Host, const TResolveSettings& Setting
 // of range. Well-known names used by the program resolve even without a
 // services database.
 std::uint16_t ResolvePort(const std::string& Port, const TResolveSettings& Settings);
+// The built-in port of a well-known service name the program uses (ftp,
+// ftp-data, http, https, socks); -1 for any other name.
+int WellKnownServicePort(const std::string& Name);

@@ -25,3 +25,11 @@ SSL_CTX* TlsNewContext(TSSLType Type);
 
 // The library's text for an error number from its error queue.
 std::string TlsErrorString(unsigned long Code);
+
+// A transport for a session on the socket Descriptor that never blocks and
+// never raises SIGPIPE; the socket stays owned by the caller. nullptr when
+// the library cannot make one.
+BIO* TlsNewSocketBio(int Descriptor);
+// Waits up to Timeout ms (-1 without limit) until Descriptor is readable or,
+// with ForWriting, writable. True when it is.
+bool TlsWaitSocket(int Descriptor, bool ForWriting, std::int32_t Timeout);

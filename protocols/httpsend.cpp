@@ -409,11 +409,15 @@ bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   return Sock_.LastErrorCode == 0;
 }
 
-// Room for the whole body at once, so a large body is never copied while
-// the buffer grows; an absurd announced size just goes without.
+// Room for the whole part at once, so a large body is never copied while
+// the buffer grows; many small chunks still grow it geometrically. An
+// absurd announced size just goes without.
 void THTTPSend::ReserveDocument(std::int64_t Size) {
+  std::string& Data = Document.Data();
+  const std::size_t Needed = Data.size() + static_cast<std::size_t>(Size);
+  if (Needed <= Data.capacity()) return;
   try {
-    Document.Data().reserve(static_cast<std::size_t>(Document.Size() + Size));
+    Data.reserve(std::max(Needed, Data.capacity() * 2));
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }

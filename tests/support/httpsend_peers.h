@@ -24,6 +24,9 @@ class HttpsendNginx {
   std::string Root() const { return Dir_ / "www"; }
   std::string Url(const std::string& Path) const;
   std::string TlsUrl(const std::string& Path) const;
+  // One line per request: connection number, request number on that
+  // connection, request line, status.
+  std::string AccessLog() const { return ReadFile(Dir_ / "access.log"); }
   // The error log, for a failing test's message.
   std::string ErrorLog() const { return ReadFile(Dir_ / "error.log"); }
 
