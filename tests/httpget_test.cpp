@@ -171,16 +171,22 @@ TEST(HttpGetJob, ExactRequestBytesForDefaultsAndForProtocol10WithUser) {
   TempDir Work;
   std::filesystem::create_directory(Work / "out");
   const std::string Ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-  hj::TScriptedHttpServer Server({hj::Answer(Ok), hj::Answer(Ok)});
+  hj::TScriptedHttpServer Server({hj::Answer(Ok), hj::Answer(Ok), hj::Answer(Ok)});
   const std::string Host = "Host: 127.0.0.1:" + std::to_string(Server.Port()) + "\r\n";
   RunJobFile(Work.Path(), GetJob(Server.Url("/dir/report.csv?day=1")));
   RunJobFile(Work.Path(), GetJob(Server.Url("/x"), "HttpProtocol=1.0\nUserName=joe\nPassword=secret\n"));
+  // Through a plain proxy: absolute URI with the port, proxy credentials.
+  RunJobFile(Work.Path(), GetJob("http://files.example/y", "ProxyHost=127.0.0.1\nProxyPort=" + std::to_string(Server.Port()) +
+                                                             "\nProxyUserName=px\nProxyPassword=pw\nHttpNoCache=False\n"));
   const auto Received = Server.Received();
-  ASSERT_EQ(Received.size(), 2u);
+  ASSERT_EQ(Received.size(), 3u);
   EXPECT_EQ(Received[0], "GET /dir/report.csv?day=1 HTTP/1.1\r\n" + Host + "Connection: close\r\n" + Agent +
                              "Content-Length: 0\r\nCache-Control: no-cache\r\n\r\n");
   EXPECT_EQ(Received[1], "GET /x HTTP/1.0\r\n" + Host + "Authorization: Basic am9lOnNlY3JldA==\r\n" + Agent +
                              "Content-Length: 0\r\nPragma: no-cache\r\n\r\n");
+  EXPECT_EQ(Received[2], "GET http://files.example:80/y HTTP/1.1\r\nHost: files.example\r\n"
+                         "Proxy-Authorization: Basic cHg6cHc=\r\nConnection: close\r\n" + Agent +
+                         "Content-Length: 0\r\n\r\n");
 }
 
 TEST(HttpGetJob, ChunkedBodyWithoutLengthPassesAndDeleteFollowsOnTheSameConnection) {
@@ -237,6 +243,16 @@ TEST(HttpGetJob, BodyCutShortOrNoServerIsAFailureThatKeepsTheOldFile) {
   Run = RunJobFile(Work.Path(), GetJob(Url));
   EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "ERROR: Can not http get " + Url + " (Connection refused)"}, 1));
   EXPECT_EQ(Run.ExitCode, 1);
+
+  // A TLS handshake with a server that answers in plain text.
+  hj::TScriptedHttpServer Plain({{hj::Send("HTTP/1.1 400 Bad Request\r\n\r\n"), hj::ReadUntilClose()}});
+  Url = "https://127.0.0.1:" + std::to_string(Plain.Port()) + "/c";
+  Run = RunJobFile(Work.Path(), GetJob(Url));
+  const auto Lines = JobLines(Run);
+  ASSERT_EQ(Lines.size(), 5u) << Run.Output;
+  EXPECT_EQ(Lines[2].rfind("ERROR: Can not http get " + Url + " (", 0), 0u) << Lines[2];
+  EXPECT_EQ(Run.ExitCode, 1);
+  EXPECT_EQ(ReadFile(Saved), "good copy");
 }
 
 TEST(HttpGetJob, ContentTypesFromTheMimeMap) {

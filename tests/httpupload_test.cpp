@@ -215,3 +215,17 @@ TEST(HttpUploadJob, NoServerLogsHttp500) {
   EXPECT_EQ(JobLines(Run), Framed("POSTFILE", {"ERROR: HTTP 500 ", "ERROR: Can not http send a.txt"}, 1));
   EXPECT_EQ(ReadFile(Work / "a.txt_Header.TXT"), "");
 }
+
+TEST(HttpUploadJob, PutThroughAPlainProxyWithCredentials) {
+  TempDir Work;
+  WriteFile(Work / "a.txt", "data");
+  hj::TScriptedHttpServer Proxy({hj::Answer("HTTP/1.0 200 OK\r\n\r\n")});
+  const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", "http://files.example/in", "a.txt",
+                                                          "HttpProtocol=1.0\nProxyHost=127.0.0.1\nProxyPort=" +
+                                                              std::to_string(Proxy.Port()) +
+                                                              "\nProxyUserName=px\nProxyPassword=pw\nUserName=u\n"));
+  EXPECT_EQ(Run.ExitCode, 0) << Run.Output;
+  EXPECT_EQ(Proxy.AllReceived(), "PUT http://files.example:80/in/a.txt HTTP/1.0\r\nHost: files.example\r\n"
+                                 "Proxy-Authorization: Basic cHg6cHc=\r\nAuthorization: Basic dTo=\r\n" + Agent +
+                                 "Content-Type: Application/octet-stream\r\nContent-Length: 4\r\n\r\ndata");
+}
