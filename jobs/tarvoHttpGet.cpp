@@ -107,6 +107,19 @@ struct TGetRun {
   std::int32_t Status = 0;
 };
 
+// Renames a complete temporary file over the final name in one step, or
+// removes an incomplete one so that the previous copy stays.
+void PutInPlace(const std::string& TempFile, const std::string& BodyFile, bool Complete) {
+  std::string Reason;
+  if (!Complete) {
+    RemoveFile(TempFile);
+    return;
+  }
+  if (ReplaceFile(TempFile, BodyFile, Reason)) return;
+  RemoveFile(TempFile);
+  throw std::runtime_error("Can not rename " + TempFile + " to " + BodyFile + " (" + Reason + ")");
+}
+
 // Saves the body under a temporary name in the destination directory, gives
 // it its time stamp and puts it in place only once it holds as many bytes as
 // announced: a short or failed write never replaces a good earlier copy.
@@ -118,6 +131,7 @@ bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) 
     RemoveFile(TempFile);
     throw std::runtime_error("Can not write file " + TempFile + " (" + Reason + ")");
   }
+  const bool Complete = CheckLocalFileSize(Attr.ContentLength >= 1, TempFile, Attr.ContentLength);
   try {
     if (Run.Param.TouchDateMode) {
       if (SetLocalFileDate(TempFile, ResponseFileTime(Attr)))
@@ -126,19 +140,14 @@ bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) 
         Run.Status = WriteLog("Local file time change error.", 2);
     }
   } catch (...) {
-    RemoveFile(TempFile);
+    // A date that cannot be decoded ends the job's steps, but a complete
+    // body is still kept.
+    PutInPlace(TempFile, BodyFile, Complete);
     throw;
   }
-  if (!CheckLocalFileSize(Attr.ContentLength >= 1, TempFile, Attr.ContentLength)) {
-    RemoveFile(TempFile);
-    Run.Status = WriteLog("different file size.", 2);
-    return false;
-  }
-  if (!ReplaceFile(TempFile, BodyFile, Reason)) {
-    RemoveFile(TempFile);
-    throw std::runtime_error("Can not rename " + TempFile + " to " + BodyFile + " (" + Reason + ")");
-  }
-  return true;
+  if (!Complete) Run.Status = WriteLog("different file size.", 2);
+  PutInPlace(TempFile, BodyFile, Complete);
+  return Complete;
 }
 
 // Asks the server to delete the verified resource on the same client (and

@@ -305,3 +305,20 @@ TEST(HttpGetJob, DeleteWithoutResponseIsReportedAndTheGetHeaderIsKept) {
   EXPECT_EQ(Run.ExitCode, 1);
   EXPECT_EQ(ReadFile(Work / "out/127_0_0_1__d.bin_Header.TXT"), "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n");
 }
+
+TEST(HttpGetJob, UndecodableDateKeepsTheBodyButEndsTheSteps) {
+  TempDir Work;
+  std::filesystem::create_directory(Work / "out");
+  hj::TScriptedHttpServer Server({hj::Answer("HTTP/1.1 200 OK\r\nLast-Modified: Mon, 31 Apr 2021 05:06:08 GMT\r\n"
+                                             "Content-Length: 2\r\nConnection: close\r\n\r\nok")});
+  const std::string Url = Server.Url("/d");
+  const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "DeleteMode=True\nHttpSaveHeader=True\n"));
+  const auto Lines = JobLines(Run);
+  ASSERT_EQ(Lines.size(), 6u) << Run.Output;
+  EXPECT_EQ(Lines[2], "http GET Result:200 OK");
+  EXPECT_EQ(Lines[3].rfind("ERROR: ", 0), 0u) << Lines[3];
+  EXPECT_EQ(Run.ExitCode, 2);
+  EXPECT_EQ(ReadFile(Work / "out/127_0_0_1__d.bin"), "ok");
+  EXPECT_FALSE(FileExists(Work / "out/127_0_0_1__d.bin_Header.TXT")) << "the remaining steps are skipped";
+  EXPECT_EQ(Server.Received().size(), 1u) << "no DELETE";
+}
