@@ -1,11 +1,14 @@
 #include "protocols/httpsend.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cctype>
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
+#include "platform/memory.h"
 #include "util/codec.h"
 #include "util/textutil.h"
 
@@ -15,6 +18,11 @@ namespace {
 constexpr std::int32_t kTimedOut = 10060;
 constexpr std::int32_t kNoBufferSpace = 10055;
 constexpr std::int32_t kConnectionReset = 10054;
+// A body is received in pieces of this size, so an announced length that
+// never arrives costs at most one piece of memory beyond what did.
+constexpr std::int64_t kBodyPiece = 16 * 1024 * 1024;
+constexpr std::int64_t kBodyStep = 256 * 1024;
+constexpr std::int64_t kTrustAfter = 64 * 1024 * 1024;
 
 std::string UpperCase(std::string Text) {
   std::transform(Text.begin(), Text.end(), Text.begin(),
@@ -164,7 +172,8 @@ bool THTTPSend::OpenConnection(bool Https) {
 
 bool THTTPSend::PrepareConnection(bool Https, bool& Reused) {
   Reused = false;
-  if (AliveHost != TargetHost || AlivePort != TargetPort) return OpenConnection(Https);
+  // The same host and port under the other scheme is another connection.
+  if (AliveHost != TargetHost || AlivePort != TargetPort || Sock_.TlsEnabled != Https) return OpenConnection(Https);
   // A kept connection that has something to read was closed by the server
   // or carries bytes nobody asked for (maybe already buffered): start afresh.
   if (!Sock_.PendingInput.empty() || Sock_.WaitReadable(0)) return OpenConnection(Https);
@@ -183,7 +192,8 @@ bool THTTPSend::FailAndClose() {
   return false;
 }
 
-// ---------------------------------------------------------------- the rest
+// ---------------------------------------------------------------- exchange
+
 // What one exchange on the wire carries from step to step.
 struct THTTPSend::TExchange {
   bool HasBody = false;
@@ -400,21 +410,77 @@ bool THTTPSend::ReadBodyUntilClose() {
   return Sock_.LastErrorCode == kConnectionReset;
 }
 
+// The body goes into Document through a small buffer that stays in cache:
+// the memory of each large piece is backed by the system in one step, then
+// written once. On a short body Document keeps what came.
 bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   if (Size < 1) return true;
   DownloadSize = Size;
-  ReserveDocument(Size);
-  Sock_.ReceiveToStream(Document, Timeout, Size);
+  std::string& Data = Document.Data();
+  std::vector<char> Step(static_cast<std::size_t>(std::min(Size, kBodyStep)));
+  std::size_t Prepared = Data.size();
+  for (std::int64_t Left = Size; Left > 0;) {
+    const std::int64_t Wanted = std::min(Left, kBodyStep);
+    if (Data.size() + static_cast<std::size_t>(Wanted) > Data.capacity()) {
+      ReserveDocument(Left, Size - Left);
+      Prepared = Data.size();  // the buffer may have moved
+    }
+    if (Data.size() + static_cast<std::size_t>(Wanted) > Prepared) {
+      const std::size_t Upto =
+          std::min(Data.capacity(), Data.size() + static_cast<std::size_t>(std::min(Left, kBodyPiece)));
+      if (Upto > Data.size()) PrepareMemory(Data.data() + Data.size(), Upto - Data.size());
+      Prepared = std::max(Upto, Data.size() + static_cast<std::size_t>(Wanted));
+    }
+    const std::int64_t Stored = ReceiveInto(Step.data(), Wanted);
+    Data.append(Step.data(), static_cast<std::size_t>(Stored));
+    if (Stored < Wanted) break;
+    Left -= Wanted;
+  }
   Document.Seek(0, TSeekOrigin::End);
   return Sock_.LastErrorCode == 0;
 }
 
-// Room for the whole part at once, so a large body is never copied while
-// the buffer grows; many small chunks still grow it geometrically. An
-// absurd announced size just goes without.
-void THTTPSend::ReserveDocument(std::int64_t Size) {
+// Exactly Length bytes into Target: the bytes already buffered, then
+// straight from the socket into place, each wait bounded by Timeout. Fewer
+// on an error, which stays in LastErrorCode (10054 when the peer closed,
+// 10060 on silence).
+std::int64_t THTTPSend::ReceiveInto(char* Target, std::int64_t Length) {
+  Sock_.LastErrorCode = 0;
+  std::int64_t Stored = std::min(Length, static_cast<std::int64_t>(Sock_.PendingInput.size()));
+  std::memcpy(Target, Sock_.PendingInput.data(), static_cast<std::size_t>(Stored));
+  Sock_.PendingInput.Drop(static_cast<std::size_t>(Stored));
+  while (Stored < Length) {
+    std::int64_t Count = Sock_.BytesPending();
+    if (Count <= 0) {
+      if (!Sock_.WaitReadable(Timeout)) return FailReceive(Stored, kTimedOut);
+      Count = Sock_.BytesPending();
+      // Readable with nothing to read: the peer has closed.
+      if (Count <= 0) return FailReceive(Stored, kConnectionReset);
+    }
+    const std::int64_t Received = Sock_.ReceiveRaw(Target + Stored, std::min(Count, Length - Stored));
+    if (Sock_.LastErrorCode != 0) return FailReceive(Stored, kConnectionReset);
+    // Nothing and no error: only part of a TLS record is in; wait for more.
+    if (Received > 0) Stored += Received;
+  }
+  return Stored;
+}
+
+std::int64_t THTTPSend::FailReceive(std::int64_t Stored, std::int32_t Code) {
+  if (Sock_.LastErrorCode == 0) {
+    Sock_.LastErrorCode = Code;
+    Sock_.CheckError();
+  }
+  return Stored;
+}
+
+// Room for the rest of the part at once, so a large body is not copied
+// while the buffer grows. An announced size is only a claim: it earns room
+// up to 64 MiB ahead, and all it asks once that much has arrived. Many
+// small chunks still grow the buffer geometrically.
+void THTTPSend::ReserveDocument(std::int64_t Left, std::int64_t Arrived) {
   std::string& Data = Document.Data();
-  const std::size_t Needed = Data.size() + static_cast<std::size_t>(Size);
+  const std::int64_t Credit = Arrived >= kTrustAfter ? Left : std::min(Left, kTrustAfter - Arrived);
+  const std::size_t Needed = Data.size() + static_cast<std::size_t>(Credit);
   if (Needed <= Data.capacity()) return;
   try {
     Data.reserve(std::max(Needed, Data.capacity() * 2));

@@ -262,7 +262,7 @@ TEST(HttpSendTls, HttpsThroughConnectProxy) {
   Http.ProxyPort = std::to_string(Proxy.Port());
   Http.ProxyUser = "tunnel";
   Http.ProxyPass = "secret";
-  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/t.bin"))) << Http.Sock().LastErrorText;
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/t.bin"))) << Http.Sock().LastErrorText << "\n" << Proxy.Log();
   EXPECT_EQ(Http.ResultCode, 200);
   EXPECT_TRUE(Http.Document.Data() == Content);
   EXPECT_TRUE(Http.Sock().ViaHttpTunnel);
@@ -270,7 +270,7 @@ TEST(HttpSendTls, HttpsThroughConnectProxy) {
   EXPECT_EQ(Http.TargetHost, "127.0.0.1");
   EXPECT_EQ(Http.TargetPort, std::to_string(Nginx.TlsPort()));
   Http.ResetRequest();
-  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/t.bin")));
+  ASSERT_TRUE(Http.SendRequest("GET", Nginx.TlsUrl("/t.bin"))) << Http.Sock().LastErrorText << "\n" << Proxy.Log();
   Http.Sock().CloseSocket();
   Nginx.Stop();
   const std::string Log = Nginx.AccessLog();
