@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/filewrite.h"
+#include "platform/memory.h"
 #include "protocols/httpsend.h"
 #include "util/codec.h"
 #include "util/textutil.h"
@@ -60,12 +61,18 @@ void ConfigureClient(THTTPSend& Http, const TtarvoParam& Param) {
   Http.ProxyPass = Param.ProxyPassword;
 }
 
+// Room left after the file for the closing delimiter of a multipart body.
+constexpr std::size_t TailRoom = 64;
+
 // Appends the whole file to Data, read in one piece when the size is known.
 void AppendWholeStream(std::string& Data, TStream& File) {
   const std::int64_t Size = File.Size();
   File.SetPosition(0);
   const std::size_t Start = Data.size();
   if (Size > 0) {
+    Data.reserve(Start + static_cast<std::size_t>(Size) + TailRoom);
+    // Backing the buffer in one step spares a page fault per page.
+    PrepareMemory(Data.data() + Start, static_cast<std::size_t>(Size));
     Data.resize(Start + static_cast<std::size_t>(Size));
     const std::int64_t Got = File.Read(Data.data() + Start, Size);
     Data.resize(Start + static_cast<std::size_t>(Got > 0 ? Got : 0));
@@ -93,8 +100,6 @@ std::string FillMultipartDocument(std::string& Data, std::string Boundary, const
                                   const std::string& FileName, TStream& File) {
   Data = MultipartHead(Boundary, FieldName, FileName);
   const std::size_t HeadSize = Data.size();
-  const std::int64_t FileSize = File.Size();
-  Data.reserve(HeadSize + static_cast<std::size_t>(FileSize > 0 ? FileSize : 0) + MultipartTail(Boundary).size());
   AppendWholeStream(Data, File);
   for (int Draw = 1; Draw < BoundaryDraws && Data.find(Boundary, HeadSize) != std::string::npos; ++Draw)
     Boundary = NextMultipartBoundary();
