@@ -406,8 +406,7 @@ std::int64_t TBlockSocket::ReceiveRaw(void* Buffer, std::int64_t Length) {
   return Result;
 }
 
-std::string TBlockSocket::ReceiveSocketPacket(std::int32_t Timeout) {
-  sched_yield();
+std::string_view TBlockSocket::ReceiveSocketView(std::int32_t Timeout) {
   std::int64_t Count = BytesPending();
   if (Count <= 0) {
     if (!WaitReadable(Timeout)) {
@@ -421,12 +420,13 @@ std::string TBlockSocket::ReceiveSocketPacket(std::int32_t Timeout) {
       return {};
     }
   }
-  std::string Packet(static_cast<std::size_t>(Count), '\0');
-  const std::int64_t Received = ReceiveRaw(Packet.data(), Count);
+  if (ReceiveScratch_.size() < static_cast<std::size_t>(Count)) ReceiveScratch_.resize(static_cast<std::size_t>(Count));
+  const std::int64_t Received = ReceiveRaw(ReceiveScratch_.data(), Count);
   if (LastErrorCode != 0 || Received <= 0) return {};
-  Packet.resize(static_cast<std::size_t>(Received));
-  return Packet;
+  return std::string_view(ReceiveScratch_.data(), static_cast<std::size_t>(Received));
 }
+
+std::string TBlockSocket::ReceiveSocketPacket(std::int32_t Timeout) { return std::string(ReceiveSocketView(Timeout)); }
 
 std::string TBlockSocket::ReceivePacket(std::int32_t Timeout) {
   LastErrorCode = 0;
@@ -443,16 +443,22 @@ std::int64_t TBlockSocket::ReceiveBuffer(void* Buffer, std::int64_t Length, std:
   auto* Target = static_cast<char*>(Buffer);
   while (true) {
     const std::uint32_t Start = GetTick();
-    if (PendingInput.empty()) {
-      PendingInput = ReceiveSocketPacket(Timeout);
+    // Bytes are taken straight off the pending bytes or the fresh packet,
+    // so that the rest of a large packet is never copied again.
+    std::string_view Packet = PendingInput.View();
+    const bool Fresh = Packet.empty();
+    if (Fresh) {
+      Packet = ReceiveSocketView(Timeout);
       CheckError();
     }
-    // Taken straight off the pending bytes, so that the rest of a large
-    // packet is never copied again.
-    const auto Take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(PendingInput.size()), Length - Stored));
-    std::memcpy(Target + Stored, PendingInput.data(), Take);
-    PendingInput.Drop(Take);
+    const auto Take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(Packet.size()), Length - Stored));
+    if (Take > 0) std::memcpy(Target + Stored, Packet.data(), Take);
     Stored += static_cast<std::int64_t>(Take);
+    if (Fresh) {
+      PendingInput = std::string(Packet.substr(Take));
+    } else {
+      PendingInput.Drop(Take);
+    }
     if (LastErrorCode != 0 || Stored == Length) break;
     if (InterPacketTimeout) continue;
     Timeout -= static_cast<std::int32_t>(ElapsedTicks(Start, GetTick()));
@@ -503,7 +509,7 @@ std::string TBlockSocket::ReceiveUntil(std::int32_t Timeout, const std::string& 
   while (true) {
     const std::uint32_t Start = GetTick();
     if (!First || PendingInput.empty()) {
-      PendingInput += ReceiveSocketPacket(Timeout);
+      PendingInput += ReceiveSocketView(Timeout);
       if (LastErrorCode != 0) break;
     }
     First = false;
@@ -584,10 +590,15 @@ std::string TBlockSocket::ReceiveBlock(std::int32_t Timeout) {
 }
 
 void TBlockSocket::ReceiveToStream(TStream& Stream, std::int32_t Timeout) {
+  LastErrorCode = 0;
+  if (!PendingInput.empty()) WriteTextToStream(Stream, PendingInput.TakeAll());
+  // Straight from the socket's own buffer to the stream: bulk data is
+  // neither allocated nor copied per packet.
   while (true) {
-    const std::string Packet = ReceivePacket(Timeout);
+    const std::string_view Packet = ReceiveSocketView(Timeout);
+    CheckError();
     if (LastErrorCode != 0) return;
-    WriteTextToStream(Stream, Packet);
+    Stream.Write(Packet.data(), static_cast<std::int64_t>(Packet.size()));
   }
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/inputbuffer.h"
@@ -235,6 +236,12 @@ class TBlockSocket {
   std::string ReceiveSocketPacket(std::int32_t Timeout);
   // One poll() for Events on the handle; true when ready.
   bool WaitFor(short Events, std::int32_t Timeout);
+  // As ReceiveSocketPacket, the bytes left in a buffer of the socket's own
+  // (valid until the next receive), so bulk reads allocate nothing.
+  std::string_view ReceiveSocketView(std::int32_t Timeout);
+
+ private:
+  std::string ReceiveScratch_;
 };
 
 // Version of the SOCKS protocol spoken to the proxy.
@@ -296,7 +303,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   std::string TlsLastErrorText;
   bool SSLverifyCert = false;
   TSSLType SSLType = LT_all;
-  // Bounds the handshake and every wait inside a TLS read or write (ms).
+  // Bounds the handshake and every wait inside a TLS write (ms); TLS reads
+  // never wait on their own.
   std::int32_t TlsTimeout = 60000;
   // The host Connect was last asked for: sent as the server name in the
   // handshake and checked against the certificate when verifying.
@@ -327,7 +335,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   int RemotePort() override;
   int SocketType() override;
   int SocketProtocol() override;
-  // Decrypted bytes the session already holds count as readable.
+  // Decrypted bytes the session already holds, and the end of a session
+  // the peer has closed, count as readable.
   bool WaitReadable(std::int32_t Timeout) override;
   // Listens with the system's largest backlog (or at the SOCKS proxy).
   virtual void Listen();

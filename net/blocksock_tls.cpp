@@ -148,6 +148,9 @@ bool TTCPBlockSocket::CollectTlsError() {
 
 void TTCPBlockSocket::StartTls() {
   LastErrorCode = 0;
+  // A session is good for one connection: one that has run before (the
+  // socket was reconnected without a close) is replaced.
+  if (TlsEnabled && SSL_get_rbio(TlsSession) != nullptr) SetTlsEnabled(false);
   if (!TlsEnabled) SetTlsEnabled(true);
   if (LastErrorCode == 0) Handshake();
   if (LastErrorCode != 0) {
@@ -241,6 +244,7 @@ std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
   LastErrorCode = 0;
   const int Wanted = static_cast<int>(std::clamp<std::int64_t>(Length, 0, INT_MAX));
   std::int64_t Count = 0;
+  if (Wanted == 0) return 0;
   for (;;) {
     const int Result = SSL_read(TlsSession, Buffer, Wanted);
     // Only part of a record (or only handshake messages) has arrived: with
@@ -250,6 +254,15 @@ std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
         RawBytesQueued(SocketHandle) <= 0)
       break;
     if (!CheckTlsResult(Result, Count)) break;
+  }
+  // One call returns at most one record; take the further records that
+  // are already here too, so a bulk read fills the caller's buffer. What
+  // stops this early (no data yet, the session's end, an error) is
+  // reported by the next read.
+  while (LastErrorCode == 0 && Count > 0 && Count < Wanted) {
+    const int More = SSL_read(TlsSession, static_cast<char*>(Buffer) + Count, Wanted - static_cast<int>(Count));
+    if (More <= 0) break;
+    Count += More;
   }
   CheckError();
   DoStatus(HS_BytesRead, std::to_string(Count));
@@ -298,7 +311,10 @@ std::int64_t TTCPBlockSocket::BytesPending() {
 }
 
 bool TTCPBlockSocket::WaitReadable(std::int32_t Timeout) {
-  if (TlsActive() && SSL_pending(TlsSession) > 0) {
+  // Decrypted bytes are ready to read, and so is the end of a session the
+  // peer has closed (its close_notify may already have been taken in with
+  // the last data, while the peer keeps the connection open).
+  if (TlsActive() && (SSL_pending(TlsSession) > 0 || (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0)) {
     LastErrorCode = 0;
     DoStatus(HS_Readable, "");
     return true;

@@ -84,6 +84,19 @@ class TRawModeScope {
   bool Saved_;
 };
 
+// Holds MaxLineLength at a bound while a proxy's reply is read.
+class TLineLengthScope {
+ public:
+  TLineLengthScope(std::int32_t& Setting, std::int32_t Bound) : Setting_(Setting), Saved_(Setting) { Setting_ = Bound; }
+  ~TLineLengthScope() { Setting_ = Saved_; }
+  TLineLengthScope(const TLineLengthScope&) = delete;
+  TLineLengthScope& operator=(const TLineLengthScope&) = delete;
+
+ private:
+  std::int32_t& Setting_;
+  std::int32_t Saved_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -264,12 +277,9 @@ TSocket TSocksBlockSocket::SocksAccept() {
 
 void TTCPBlockSocket::OpenHttpTunnel(const std::string& Host, const std::string& Port) {
   const std::string PortText = std::to_string(ResolvePort(Port));
-  RawMode = true;
+  const TRawModeScope Raw(RawMode);
   TBlockSocket::Connect(HTTPTunnelIP, HTTPTunnelPort);
-  if (LastErrorCode != 0) {
-    RawMode = false;
-    return;
-  }
+  if (LastErrorCode != 0) return;
   ViaHttpTunnel = false;
   const std::string Target = IsIPv6Literal(Host) ? "[" + Host + "]" : Host;
   SendText("CONNECT " + Target + ":" + PortText + " HTTP/1.0\r\n");
@@ -280,15 +290,13 @@ void TTCPBlockSocket::OpenHttpTunnel(const std::string& Host, const std::string&
   if (LastErrorCode == 0 && !ViaHttpTunnel) LastErrorCode = WSASYSNOTREADY;
   TunnelRemoteAddress = Target;
   TunnelRemotePort = PortText;
-  RawMode = false;
   CheckError();
 }
 
 void TTCPBlockSocket::ReadTunnelReply() {
   // Bounded: a proxy that sends endless lines, or one endless line, ends
   // the negotiation as a refusal instead of growing without limit.
-  const std::int32_t SavedLineLength = MaxLineLength;
-  MaxLineLength = TunnelReplyLineLength;
+  const TLineLengthScope LineLength(MaxLineLength, TunnelReplyLineLength);
   std::int64_t Total = 0;
   for (int Lines = 1;; ++Lines) {
     const std::string Line = ReceiveUntil(HTTPTunnelTimeout, "\n");
@@ -303,7 +311,6 @@ void TTCPBlockSocket::ReadTunnelReply() {
     if (Line.empty() || Line == "\r") break;
   }
   if (LastErrorCode == WSAENOBUFS) LastErrorCode = WSASYSNOTREADY;
-  MaxLineLength = SavedLineLength;
 }
 
 // ---------------------------------------------------------------------------

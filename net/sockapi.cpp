@@ -130,7 +130,7 @@ bool SystemKnowsService(const std::string& Name) {
 // and reach the wrong port.
 bool ServiceForLookup(const std::string& Port, std::string& Service) {
   if (Port.empty()) {
-    Service = "0";
+    Service.assign(1, '0');
     return true;
   }
   if (AllDigits(Port)) {

@@ -74,7 +74,9 @@ class THTTPSend : public TNetClient {
   // lost connection before or during the response, a body shorter than its
   // Content-Length, or a header beyond the size limits. Sock().LastErrorCode
   // and LastErrorText then tell what failed, even after the connection was
-  // closed. A failed response never leaves its connection open.
+  // closed. A failed response never leaves its connection open. A kept
+  // connection that turns out dead before any answer arrives is replaced
+  // and the request sent once more.
   bool SendRequest(const std::string& Method, const std::string& Url);
 
   // Range, Document, Headers and MimeType back to their defaults. Cookies,

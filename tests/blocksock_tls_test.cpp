@@ -225,6 +225,22 @@ TEST_F(BlockSockTls, DecryptedBytesHeldByTheSessionCountAsReadable) {
   EXPECT_EQ(Socket.ReceivePacket(0), "cdef");
 }
 
+TEST_F(BlockSockTls, AbortedConnectionGetsAFreshSessionOnReconnect) {
+  ScriptedPeer Peer(TlsPeer(ServerContext(), [](PeerConnection& C) {
+    C.Write("session\r\n");
+    C.ReadToEnd();
+  }), "127.0.0.1", 2);
+  TTCPBlockSocket Socket;
+  ConnectTls(Socket, "127.0.0.1", Peer.Port());
+  ASSERT_EQ(Socket.LastErrorCode, 0);
+  EXPECT_EQ(Socket.ReceiveLine(kTimeout), "session");
+  Socket.AbortSocket();
+  ASSERT_TRUE(Socket.TlsEnabled);
+  Socket.Connect("127.0.0.1", Peer.PortText());
+  ASSERT_EQ(Socket.LastErrorCode, 0) << Socket.TlsLastErrorText;
+  EXPECT_EQ(Socket.ReceiveLine(kTimeout), "session");
+}
+
 TEST_F(BlockSockTls, PeerDroppingMidHandshake) {
   ScriptedPeer Peer([](PeerConnection& C, int) {
     C.ReadExactly(5);  // the start of the client hello
@@ -277,6 +293,21 @@ TEST_F(BlockSockTls, WritingToAResetSessionFailsWithoutSigpipe) {
   // Still alive (SIGPIPE would have ended the test program) and told.
   EXPECT_NE(Socket.LastErrorCode, 0);
   Socket.CloseSocket();
+}
+
+TEST_F(BlockSockTls, WritingToAPeerThatStopsReadingEndsAtTheTimeout) {
+  ScriptedPeer Peer(TlsPeer(ServerContext(), [](PeerConnection& C) { C.WaitForHangUp(); }));
+  TTCPBlockSocket Socket;
+  ConnectTls(Socket, "127.0.0.1", Peer.Port());
+  ASSERT_EQ(Socket.LastErrorCode, 0);
+  Socket.TlsTimeout = 300;
+  const std::string Chunk(1 << 20, 'w');
+  std::int64_t Sent = 0;
+  // Far more than the socket buffers hold; the peer reads nothing.
+  for (int i = 0; i < 256 && Socket.LastErrorCode == 0; ++i) Sent += Socket.SendBuffer(Chunk.data(), 1 << 20);
+  EXPECT_EQ(Socket.LastErrorCode, 10060);
+  EXPECT_LT(Sent, 256LL << 20);
+  Socket.AbortSocket();
 }
 
 TEST_F(BlockSockTls, ProtocolChoicesThisLibraryNoLongerOffers) {

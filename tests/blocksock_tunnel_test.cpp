@@ -299,6 +299,32 @@ TEST(BlockSockSocks, Socks5AddressForms) {
   }
 }
 
+TEST(BlockSockSocks, Socks5WithLocalResolutionSendsAnAddress) {
+  ScriptedPeer Proxy([](PeerConnection& Peer, int Index) {
+    Peer.ReadExactly(3);
+    Peer.Write(Bytes({5, 0}));
+    const std::string Head = Peer.ReadExactly(4);
+    Peer.ReadExactly((Head.size() == 4 && Head[3] == 4 ? 16 : 4) + 2);
+    Peer.Write(kSocks5Granted);
+    Destination()(Peer, Index);
+  });
+  TTCPBlockSocket Socket;
+  UseSocks(Socket, Proxy, ST_Socks5);
+  Socket.SocksResolver = false;
+  const std::string Address = Socket.ResolveName("localhost");
+  Socket.Connect("localhost", "80");
+  ASSERT_EQ(Socket.LastErrorCode, 0);
+  ExpectDestinationDialog(Socket);
+  Socket.CloseSocket();
+  const std::string Request = Proxy.Received().substr(3);
+  if (Address == "127.0.0.1") {
+    EXPECT_EQ(Request.substr(0, 10), Bytes({5, 1, 0, 1, 127, 0, 0, 1, 0, 80}));
+  } else {
+    EXPECT_EQ(Address, "::1");
+    EXPECT_EQ(Request.substr(0, 4), Bytes({5, 1, 0, 4}));
+  }
+}
+
 TEST(BlockSockSocks, Socks5NameOf255BytesIsSentAndLongerIsRefused) {
   const std::string Longest(255, 'a');
   {

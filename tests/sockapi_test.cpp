@@ -172,6 +172,11 @@ TEST(SockApiWrappedHosts, ResolveNamesListsAndFiltersByFamily) {
 TEST(SockApiHosts, FamilyRulesForNames) {
   const char* Library = "/usr/lib/x86_64-linux-gnu/libnss_wrapper.so";
   if (!testsupport::FileExists(Library)) GTEST_SKIP() << "nss_wrapper is not installed";
+#ifdef TARVO_SANITIZE
+  // nss_wrapper opens the C library with RTLD_DEEPBIND, which the sanitizer
+  // runtime refuses; the normal build covers these rules.
+  GTEST_SKIP() << "nss_wrapper does not load under the sanitizers";
+#endif
   TempDir Dir;
   WriteFile(Dir / "hosts", "127.0.0.1 dual.test\n::1 dual.test\n::1 six.test\n");
   const testsupport::RunResult Result =

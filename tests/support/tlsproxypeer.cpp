@@ -131,6 +131,10 @@ std::string PeerConnection::ReadToEnd(int TimeoutMs) {
   return Result;
 }
 
+void PeerConnection::WaitForHangUp(int TimeoutMs) {
+  if (Fd_ >= 0) PollFor(Fd_, POLLRDHUP, TimeoutMs);
+}
+
 bool PeerConnection::Write(const std::string& Bytes) {
   if (Fd_ < 0) return false;
   if (Tls_ != nullptr) return Bytes.empty() || SSL_write(Tls_, Bytes.data(), static_cast<int>(Bytes.size())) == static_cast<int>(Bytes.size());

@@ -32,6 +32,8 @@ class PeerConnection {
   std::string ReadUntil(const std::string& Terminator, int TimeoutMs = 5000);
   // Whatever arrives until the client closes (bounded by the time-out).
   std::string ReadToEnd(int TimeoutMs = 5000);
+  // Waits (bounded) until the client closes, reading nothing meanwhile.
+  void WaitForHangUp(int TimeoutMs = 30000);
   bool Write(const std::string& Bytes);
   // Server side of a TLS handshake on this connection; later reads and
   // writes go through the session.
