@@ -699,14 +699,16 @@ std::int64_t TBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
     const std::int64_t Piece = std::min<std::int64_t>(Length - Sent, SendMaxChunk);
     if (Piece <= 0) break;
     ThrottleTransfer(Piece, MaxSendBandwidth, NextSendTime);
-    if (!WaitSendRoom()) break;
     // Not blocking: poll() promises room for some bytes, not for the whole
     // piece; the rest goes in the next pass after another bounded wait.
-    ssize_t Result = 0;
-    do {
-      Result = ::send(SocketHandle, Data + Sent, static_cast<std::size_t>(Piece), MSG_NOSIGNAL | MSG_DONTWAIT);
-    } while (Result < 0 && errno == EINTR);
-    if (Result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    ssize_t Result = -1;
+    while (WaitSendRoom()) {
+      do {
+        Result = ::send(SocketHandle, Data + Sent, static_cast<std::size_t>(Piece), MSG_NOSIGNAL | MSG_DONTWAIT);
+      } while (Result < 0 && errno == EINTR);
+      if (Result >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    }
+    if (LastErrorCode != 0) break;  // no room within SendTimeout
     RecordResult(Result);
     if (LastErrorCode != 0) break;
     Sent += Result;
