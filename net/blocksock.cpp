@@ -591,14 +591,17 @@ std::string TBlockSocket::ReceiveBlock(std::int32_t Timeout) {
 
 void TBlockSocket::ReceiveToStream(TStream& Stream, std::int32_t Timeout) {
   LastErrorCode = 0;
-  if (!PendingInput.empty()) WriteTextToStream(Stream, PendingInput.TakeAll());
+  if (!PendingInput.empty()) {
+    const std::string Pending = PendingInput.TakeAll();
+    if (!StoreInStream(Stream, Pending.data(), static_cast<std::int64_t>(Pending.size()))) return;
+  }
   // Straight from the socket's own buffer to the stream: bulk data is
   // neither allocated nor copied per packet.
   while (true) {
     const std::string_view Packet = ReceiveSocketView(Timeout);
     CheckError();
     if (LastErrorCode != 0) return;
-    Stream.Write(Packet.data(), static_cast<std::int64_t>(Packet.size()));
+    if (!StoreInStream(Stream, Packet.data(), static_cast<std::int64_t>(Packet.size()))) return;
   }
 }
 
@@ -608,9 +611,18 @@ void TBlockSocket::ReceiveToStream(TStream& Stream, std::int32_t Timeout, std::i
   while (Remaining > 0) {
     const std::string Data = ReceiveExact(std::min(Piece, Remaining), Timeout);
     if (LastErrorCode != 0) return;
-    WriteTextToStream(Stream, Data);
+    if (!StoreInStream(Stream, Data.data(), static_cast<std::int64_t>(Data.size()))) return;
     Remaining -= static_cast<std::int64_t>(Data.size());
   }
+}
+
+bool TBlockSocket::StoreInStream(TStream& Stream, const void* Buffer, std::int64_t Count) {
+  if (Count <= 0 || Stream.Write(Buffer, Count) == Count) return true;
+  // The stream keeps no error of its own; a short write is a full disk as
+  // far as the transfer can tell, and must never read as the normal end.
+  LastErrorCode = WSAEDQUOT;
+  CheckError();
+  return false;
 }
 
 void TBlockSocket::ReceiveSizedStream(TStream& Stream, std::int32_t Timeout) {
@@ -687,10 +699,16 @@ std::int64_t TBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
     const std::int64_t Piece = std::min<std::int64_t>(Length - Sent, SendMaxChunk);
     if (Piece <= 0) break;
     ThrottleTransfer(Piece, MaxSendBandwidth, NextSendTime);
-    ssize_t Result = 0;
-    do {
-      Result = ::send(SocketHandle, Data + Sent, static_cast<std::size_t>(Piece), MSG_NOSIGNAL);
-    } while (Result < 0 && errno == EINTR);
+    // Not blocking: poll() promises room for some bytes, not for the whole
+    // piece; the rest goes in the next pass after another bounded wait.
+    ssize_t Result = -1;
+    while (WaitSendRoom()) {
+      do {
+        Result = ::send(SocketHandle, Data + Sent, static_cast<std::size_t>(Piece), MSG_NOSIGNAL | MSG_DONTWAIT);
+      } while (Result < 0 && errno == EINTR);
+      if (Result >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    }
+    if (LastErrorCode != 0) break;  // no room within SendTimeout
     RecordResult(Result);
     if (LastErrorCode != 0) break;
     Sent += Result;
@@ -698,6 +716,12 @@ std::int64_t TBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
   }
   CheckError();
   return Sent;
+}
+
+bool TBlockSocket::WaitSendRoom() {
+  if (WaitFor(POLLOUT, SendTimeout)) return true;
+  if (LastErrorCode == 0) LastErrorCode = WSAETIMEDOUT;
+  return false;
 }
 
 void TBlockSocket::SendByte(std::uint8_t Data) { SendBuffer(&Data, 1); }
@@ -740,10 +764,14 @@ void TBlockSocket::SendSizedStreamNetOrder(TStream& Stream) {
 std::int64_t TBlockSocket::SendDatagram(const void* Buffer, std::int64_t Length) {
   if (CheckStopRequest()) return 0;
   ThrottleTransfer(Length, MaxSendBandwidth, NextSendTime);
+  if (!WaitSendRoom()) {
+    CheckError();
+    return 0;
+  }
   ssize_t Result = 0;
   do {
     Result = ::sendto(SocketHandle, Buffer, static_cast<std::size_t>(std::max<std::int64_t>(Length, 0)),
-                      MSG_NOSIGNAL, &RemoteEndpoint.Any, RemoteEndpoint.Length());
+                      MSG_NOSIGNAL | MSG_DONTWAIT, &RemoteEndpoint.Any, RemoteEndpoint.Length());
   } while (Result < 0 && errno == EINTR);
   RecordResult(Result);
   CheckError();

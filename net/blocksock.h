@@ -120,6 +120,10 @@ class TBlockSocket {
   TSocket SocketHandle = INVALID_SOCKET;
   std::int32_t LastErrorCode = 0;
   std::string LastErrorText;
+  // Longest wait in ms for room to send, per wait as InterPacketTimeout has
+  // it for receives; -1 waits without limit, 0 not at all. Expiry gives
+  // 10060, so a peer that stops reading cannot hang a send.
+  std::int32_t SendTimeout = 60000;
 
   // Sets both MaxSendBandwidth and MaxRecvBandwidth.
   void SetMaxBandwidth(std::int32_t Value);
@@ -236,6 +240,11 @@ class TBlockSocket {
   std::string ReceiveSocketPacket(std::int32_t Timeout);
   // One poll() for Events on the handle; true when ready.
   bool WaitFor(short Events, std::int32_t Timeout);
+  // Waits up to SendTimeout for room to send; false with LastErrorCode set.
+  bool WaitSendRoom();
+  // Writes Count bytes to Stream; a short or failed write (full disk)
+  // records 10069 and answers false.
+  bool StoreInStream(TStream& Stream, const void* Buffer, std::int64_t Count);
   // As ReceiveSocketPacket, the bytes left in a buffer of the socket's own
   // (valid until the next receive), so bulk reads allocate nothing.
   std::string_view ReceiveSocketView(std::int32_t Timeout);

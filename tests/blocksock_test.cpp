@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -650,6 +651,124 @@ TEST(BlockSockOptions, BindResolvesAndReportsEvenWhenItFails) {
   EXPECT_EQ(Socket.LastErrorCode, 0);
   EXPECT_NE(Socket.LocalPort(), 0);
   EXPECT_EQ(Socket.LocalAddress(), "127.0.0.1");
+}
+
+// --- A peer that stops reading, a stream that stops taking -------------------
+
+// A connected pair on loopback with small buffers: Sender talks to Silent,
+// which never reads unless the test says so.
+struct TStalledPair {
+  TTCPBlockSocket Sender;
+  TTCPBlockSocket Silent;
+  void Open() {
+    TTCPBlockSocket Listener;
+    Listener.SetReceiveBufferSize(4096);  // inherited by the accepted socket
+    Listener.Bind("127.0.0.1", "0");
+    Listener.Listen();
+    ASSERT_EQ(Listener.LastErrorCode, 0);
+    Sender.SetSendBufferSize(4096);
+    Sender.Connect("127.0.0.1", std::to_string(Listener.LocalPort()));
+    ASSERT_EQ(Sender.LastErrorCode, 0);
+    ASSERT_TRUE(Listener.WaitReadable(Patient));
+    const TSocket Accepted = Listener.Accept();
+    ASSERT_NE(Accepted, INVALID_SOCKET);
+    Silent.AdoptSocket(Accepted);
+  }
+};
+
+// Far more than the loopback buffers of both ends can hold.
+const std::string& Flood() {
+  static const std::string Data(16 * 1024 * 1024, 'f');
+  return Data;
+}
+
+TEST(BlockSockSendTimeout, PeerThatStopsReadingEndsTheSendWith10060) {
+  TStatusLog Log;  // outlives the sockets, which report on closing
+  TStalledPair Pair;
+  ASSERT_NO_FATAL_FAILURE(Pair.Open());
+  Log.Attach(Pair.Sender);
+  Pair.Sender.SendTimeout = 200;
+  const std::int64_t Sent = Pair.Sender.SendBuffer(Flood().data(), static_cast<std::int64_t>(Flood().size()));
+  EXPECT_EQ(Pair.Sender.LastErrorCode, 10060);
+  EXPECT_GT(Sent, 0);
+  EXPECT_LT(Sent, static_cast<std::int64_t>(Flood().size()));
+  ASSERT_FALSE(Log.Lines.empty());
+  EXPECT_EQ(Log.Lines.back(), "13 10060,Connection timed out");
+
+  // The stream form stops at the same wall and leaves the rest unread.
+  TMemoryStream Source;
+  Source.Data() = Flood();
+  Pair.Sender.SendStream(Source);
+  EXPECT_EQ(Pair.Sender.LastErrorCode, 10060);
+  EXPECT_LT(Source.Position(), Source.Size());
+
+  Pair.Sender.SendTimeout = 0;  // no wait at all, as ReceivePacket(0)
+  Pair.Sender.SendText("more");
+  EXPECT_EQ(Pair.Sender.LastErrorCode, 10060);
+}
+
+TEST(BlockSockSendTimeout, SmallBuffersStillDeliverEveryByteInOrder) {
+  std::string Data(3 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < Data.size(); ++i) Data[i] = static_cast<char>(i * 131 + i / 7);
+  TScriptedPeer Peer({PeerReadAll()});
+  TTCPBlockSocket Socket;
+  Socket.SetSendBufferSize(4096);
+  ConnectTo(Socket, Peer);
+  EXPECT_EQ(Socket.SendBuffer(Data.data(), static_cast<std::int64_t>(Data.size())),
+            static_cast<std::int64_t>(Data.size()));
+  EXPECT_EQ(Socket.LastErrorCode, 0);
+  Socket.CloseSocket();
+  EXPECT_TRUE(Peer.Received() == Data);
+}
+
+// Takes Room bytes, then writes short: a disk that fills up.
+class TFillingStream : public TMemoryStream {
+ public:
+  explicit TFillingStream(std::int64_t Room) : Room_(Room) {}
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
+    const std::int64_t Taken = std::min(Count, Room_);
+    Room_ -= Taken;
+    return Taken <= 0 ? 0 : TMemoryStream::Write(Buffer, Taken);
+  }
+
+ private:
+  std::int64_t Room_;
+};
+
+TEST(BlockSockStreamFull, ShortWriteEndsTheTransferWith10069NotTheNormalEnd) {
+  TScriptedPeer Peer({PeerSend(std::string(200000, 'd')), PeerClose()});
+  TStatusLog Log;
+  TTCPBlockSocket Socket;
+  ConnectTo(Socket, Peer);
+  Log.Attach(Socket);
+  TFillingStream Stream(1000);
+  Socket.ReceiveToStream(Stream, Patient);
+  EXPECT_EQ(Socket.LastErrorCode, 10069);
+  EXPECT_EQ(Stream.Size(), 1000);
+  ASSERT_FALSE(Log.Lines.empty());
+  EXPECT_EQ(Log.Lines.back(), "13 10069,Disk quota exceeded");
+}
+
+TEST(BlockSockStreamFull, ShortWriteOfBufferedBytesAndOfSizedPieces) {
+  {
+    TScriptedPeer Peer({PeerSend("head\r\n" + std::string(5000, 'b')), PeerPause(50), PeerClose()});
+    TTCPBlockSocket Socket;
+    ConnectTo(Socket, Peer);
+    ASSERT_EQ(Socket.ReceiveLine(Patient), "head");
+    TFillingStream Stream(10);
+    Socket.ReceiveToStream(Stream, Patient);
+    EXPECT_EQ(Socket.LastErrorCode, 10069);
+    EXPECT_EQ(Stream.Size(), 10);
+  }
+  {
+    TScriptedPeer Peer({PeerSend(std::string(100000, 's')), PeerClose()});
+    TTCPBlockSocket Socket;
+    ConnectTo(Socket, Peer);
+    TFillingStream Stream(70000);
+    Socket.ReceiveToStream(Stream, Patient, 100000);
+    EXPECT_EQ(Socket.LastErrorCode, 10069);
+    EXPECT_EQ(Stream.Size(), 70000);
+  }
 }
 
 }  // namespace
