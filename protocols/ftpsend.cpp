@@ -384,6 +384,12 @@ std::int32_t TFTPSend::SendCommand(const std::string& Command) {
 }
 
 bool TFTPSend::ConnectControl() {
+  // Sends and TLS handshakes wait no longer than reads do, so a server that
+  // stops reading cannot hang an unattended run.
+  for (TTCPBlockSocket* Socket : {Sock_.get(), DSock_.get()}) {
+    Socket->SendTimeout = Timeout;
+    Socket->TlsTimeout = Timeout;
+  }
   Sock_->CloseSocket();
   Sock_->Bind(IPInterface, "0");
   if (FullSSL) Sock_->SetTlsEnabled(true);
