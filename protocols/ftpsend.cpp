@@ -42,15 +42,6 @@ bool IsPreliminary(std::int32_t Code) { return ReplyClass(Code) == 1; }
 bool IsCompletion(std::int32_t Code) { return ReplyClass(Code) == 2; }
 bool IsIntermediate(std::int32_t Code) { return ReplyClass(Code) == 3; }
 
-// Trims the bytes 0 to 32 off both ends.
-std::string TrimControls(const std::string& Text) {
-  std::size_t First = 0;
-  std::size_t Last = Text.size();
-  while (First < Last && static_cast<unsigned char>(Text[First]) <= 32) ++First;
-  while (Last > First && static_cast<unsigned char>(Text[Last - 1]) <= 32) --Last;
-  return Text.substr(First, Last - First);
-}
-
 // A whole text of decimal digits (no sign) as a number; false when it is
 // anything else or too large.
 bool ParseDecimal(const std::string& Text, std::int64_t& Value) {

@@ -34,15 +34,6 @@ bool StartsWithNoCase(const std::string& Text, const std::string& UpperPrefix) {
   return Text.size() >= UpperPrefix.size() && UpperCase(Text.substr(0, UpperPrefix.size())) == UpperPrefix;
 }
 
-// Trimmed of blanks and control characters (every byte up to 0x20).
-std::string TrimControls(const std::string& Text) {
-  std::size_t First = 0;
-  std::size_t Last = Text.size();
-  while (First < Last && static_cast<unsigned char>(Text[First]) <= 0x20) ++First;
-  while (Last > First && static_cast<unsigned char>(Text[Last - 1]) <= 0x20) --Last;
-  return Text.substr(First, Last - First);
-}
-
 // The text after a header line's colon, trimmed.
 std::string HeaderValue(const std::string& Line) {
   const std::size_t Colon = Line.find(':');

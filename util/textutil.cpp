@@ -113,6 +113,14 @@ std::string TrimSpaces(const std::string& Text) {
   return TrimTrailingSpaces(TrimLeadingSpaces(Text));
 }
 
+std::string TrimControls(const std::string& Text) {
+  std::size_t First = 0;
+  std::size_t Last = Text.size();
+  while (First < Last && static_cast<unsigned char>(Text[First]) <= 0x20) ++First;
+  while (Last > First && static_cast<unsigned char>(Text[Last - 1]) <= 0x20) --Last;
+  return Text.substr(First, Last - First);
+}
+
 std::size_t LastPosition(const std::string& Sub, const std::string& Text) {
   const std::size_t at = Text.rfind(Sub);
   if (at == std::string::npos) return 0;

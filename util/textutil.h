@@ -45,6 +45,10 @@ std::string TrimTrailingSpaces(const std::string& Text);
 // Text without leading and trailing spaces (0x20 only).
 std::string TrimSpaces(const std::string& Text);
 
+// Text without leading and trailing blanks and control characters (every
+// byte up to 0x20), as protocol replies and header values are read.
+std::string TrimControls(const std::string& Text);
+
 // 1-based position of the last occurrence of Sub in Text, 0 when it does not
 // occur. An empty Sub is found just past the end (length(Text) + 1).
 std::size_t LastPosition(const std::string& Sub, const std::string& Text);
