@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/benchports.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -66,32 +68,7 @@ TMeasure Measure(const std::vector<std::string>& Argv, const std::string& WorkDi
   return Result;
 }
 
-int FreePort() {
-  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address));
-  socklen_t Length = sizeof(Address);
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&Address), &Length);
-  close(Fd);
-  return ntohs(Address.sin_port);
-}
 
-bool WaitForPort(int Port) {
-  for (int Attempt = 0; Attempt < 200; ++Attempt) {
-    const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in Address{};
-    Address.sin_family = AF_INET;
-    Address.sin_port = htons(static_cast<uint16_t>(Port));
-    Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int Rc = connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address));
-    close(Fd);
-    if (Rc == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
 
 void WriteRandomFile(const std::string& Path, long long Size, std::mt19937_64& Random) {
   std::ofstream Out(Path, std::ios::binary);

@@ -27,34 +27,15 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/benchports.h"
+
 #include "protocols/ftpsend.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int FreePort() {
-  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address));
-  socklen_t Length = sizeof(Address);
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&Address), &Length);
-  close(Fd);
-  return ntohs(Address.sin_port);
-}
 
-bool PortOpen(int Port) {
-  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in Address{};
-  Address.sin_family = AF_INET;
-  Address.sin_port = htons(static_cast<uint16_t>(Port));
-  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool Open = connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)) == 0;
-  close(Fd);
-  return Open;
-}
 
 pid_t Spawn(const std::vector<std::string>& Argv) {
   const pid_t Pid = fork();

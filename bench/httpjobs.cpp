@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/benchports.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -78,32 +80,7 @@ TMeasure Run(const std::vector<std::string>& Argv, const std::string& WorkDir) {
   return M;
 }
 
-int FreePort() {
-  const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in A{};
-  A.sin_family = AF_INET;
-  A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(Fd, reinterpret_cast<sockaddr*>(&A), sizeof(A));
-  socklen_t L = sizeof(A);
-  getsockname(Fd, reinterpret_cast<sockaddr*>(&A), &L);
-  close(Fd);
-  return ntohs(A.sin_port);
-}
 
-bool WaitForPort(int Port) {
-  for (int I = 0; I < 200; ++I) {
-    const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in A{};
-    A.sin_family = AF_INET;
-    A.sin_port = htons(static_cast<uint16_t>(Port));
-    A.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int Rc = connect(Fd, reinterpret_cast<sockaddr*>(&A), sizeof(A));
-    close(Fd);
-    if (Rc == 0) return true;
-    usleep(50000);
-  }
-  return false;
-}
 
 void WriteText(const std::string& Path, const std::string& Text) {
   std::ofstream(Path, std::ios::binary) << Text;
