@@ -539,7 +539,7 @@ bool TFTPSend::ReceiveDataChannel(TStream& Stream) {
   if (!AcceptDataChannel()) return false;
   DSock_->ReceiveToStream(Stream, Timeout);
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply());
+  return IsCompletion(ReadReply()) || TFTPSendDetail::FailWithoutReply(*this);
 }
 
 bool TFTPSend::SendDataChannel(TStream& Stream) {
@@ -549,7 +549,7 @@ bool TFTPSend::SendDataChannel(TStream& Stream) {
   if (DSock_->LastErrorCode != 0) return TFTPSendDetail::FailOnSocket(*this, *DSock_);
   // Closing the data connection tells the server the data is complete.
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply());
+  return IsCompletion(ReadReply()) || TFTPSendDetail::FailWithoutReply(*this);
 }
 
 bool TFTPSend::ListDirectory(const std::string& Directory, bool NamesOnly) {
