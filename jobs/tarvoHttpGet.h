@@ -41,5 +41,6 @@ double ResponseFileTime(const THTTPAttr& Attr);
 // announced length), and goes on with the time stamp, the DELETE and the
 // "_Header.TXT" side file as the record asks. Returns 0, 1 when the request
 // got no complete response ("Can not http get " + URL + " (" + socket error
-// + ")") or a DELETE got none, 2 after a local failure or a sent DELETE.
+// + ")") or a DELETE got none, 2 after a local failure or a DELETE answered
+// with anything but 2xx.
 std::int32_t RunHttpGetJob(const TtarvoParam& Param);

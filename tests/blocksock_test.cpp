@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -80,6 +81,32 @@ TEST(BlockSockConnect, ClosedPortIsRefused) {
   Socket.Connect("127.0.0.1", std::to_string(testsupport::FreePort()));
   EXPECT_EQ(Socket.LastErrorCode, 10061);
   EXPECT_EQ(Socket.LastErrorText, "Connection refused");
+}
+
+TEST(BlockSockConnect, PeerDroppingTheSynsTimesOutWithinConnectTimeout) {
+  // A listener whose accept queue is full: the system drops further SYNs.
+  const int Listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in Address{};
+  Address.sin_family = AF_INET;
+  Address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t Length = sizeof(Address);
+  ASSERT_EQ(::bind(Listener, reinterpret_cast<sockaddr*>(&Address), Length), 0);
+  ASSERT_EQ(::listen(Listener, 0), 0);
+  ::getsockname(Listener, reinterpret_cast<sockaddr*>(&Address), &Length);
+  const std::string Port = std::to_string(ntohs(Address.sin_port));
+  TTCPBlockSocket Filler;
+  Filler.Connect("127.0.0.1", Port);
+  for (const bool Tunnel : {false, true}) {
+    TTCPBlockSocket Socket;
+    Socket.ConnectTimeout = 300;
+    Socket.HTTPTunnelIP = Tunnel ? "127.0.0.1" : "";
+    Socket.HTTPTunnelPort = Port;
+    const auto Start = std::chrono::steady_clock::now();
+    Socket.Connect(Tunnel ? "elsewhere" : "127.0.0.1", Port);
+    EXPECT_EQ(Socket.LastErrorCode, 10060) << Tunnel;
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(5));
+  }
+  ::close(Listener);
 }
 
 TEST(BlockSockConnect, PortBeyond16BitsIsRejectedBeforeConnecting) {
@@ -353,10 +380,14 @@ TEST(BlockSockReceive, WholeOperationBudgetWithoutInterPacketTimeout) {
 }
 
 TEST(BlockSockReceive, IntegersBlocksAndBytes) {
-  TScriptedPeer Peer({PeerSend(std::string("\x03\x00\x00\x00xyz\x00\x00\x00\x02", 11)), PeerSend("Q"), PeerClose()});
+  TScriptedPeer Peer({PeerSend(std::string("\x03\x00\x00\x00xyz\xFF\xFF\xFF\x7F\x00\x00\x00\x02", 15)),
+                      PeerSend("Q"), PeerClose()});
   TTCPBlockSocket Socket;
   ConnectTo(Socket, Peer);
   EXPECT_EQ(Socket.ReceiveBlock(Patient), "xyz");
+  // 2 GiB announced: refused before anything is allocated or read.
+  EXPECT_EQ(Socket.ReceiveBlock(Patient), "");
+  EXPECT_EQ(Socket.LastErrorCode, 10055);
   TMemoryStream Stream;
   Socket.ReceiveSizedStreamNetOrder(Stream, Patient);
   EXPECT_EQ(Stream.Size(), 0);
