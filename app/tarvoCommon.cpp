@@ -1,12 +1,12 @@
 #include "app/tarvoCommon.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
 
+#include "platform/console.h"
 #include "platform/filesys.h"
 #include "platform/profile.h"
 #include "platform/systime.h"
@@ -174,15 +174,7 @@ std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
   }
   Line += '\n';
   // One write per line, so a log piped to a file stays whole if we are killed.
-  std::fflush(stdout);
-  const char* Data = Line.data();
-  size_t Left = Line.size();
-  while (Left > 0) {
-    const ssize_t Written = write(STDOUT_FILENO, Data, Left);
-    if (Written <= 0) break;
-    Data += Written;
-    Left -= static_cast<size_t>(Written);
-  }
+  WriteConsoleLine(Line);
   return Status;
 }
 

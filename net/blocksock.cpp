@@ -1,17 +1,6 @@
 #include "net/blocksock.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <linux/sockios.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -103,7 +92,7 @@ bool TBlockSocket::AdoptSocket(TSocket Handle) {
 void TBlockSocket::CloseSocket() { AbortSocket(); }
 
 void TBlockSocket::AbortSocket() {
-  if (SocketHandle != INVALID_SOCKET) ::close(SocketHandle);
+  if (SocketHandle != INVALID_SOCKET) CloseSocketHandle(SocketHandle);
   SocketHandle = INVALID_SOCKET;
   DeferredOptions.clear();
   Family = SavedFamily;
@@ -175,7 +164,7 @@ void TBlockSocket::CreateSocketFor(const TSocketAddress& Address) {
   if (SocketHandle != INVALID_SOCKET) return;
   PendingInput.clear();
   UsesIPv6 = Address.Family() == AF_INET6;
-  SocketHandle = ::socket(Address.Family(), SocketType() | SOCK_CLOEXEC, SocketProtocol());
+  SocketHandle = OpenSocketHandle(Address.Family(), SocketType(), SocketProtocol());
   if (SocketHandle == INVALID_SOCKET) LastErrorCode = LastSocketError();
   CheckError();
   DoStatus(HS_Created, UsesIPv6 ? "IPv6" : "IPv4");
@@ -221,37 +210,7 @@ void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
 }
 
 int TBlockSocket::ConnectWithin(const TSocketAddress& Address) {
-  // Without blocking, so that the wait is ours to bound: a blocking connect
-  // to a host that drops the SYNs lasts until the kernel gives up.
-  const int Flags = ::fcntl(SocketHandle, F_GETFL);
-  if (Flags < 0 || ::fcntl(SocketHandle, F_SETFL, Flags | O_NONBLOCK) != 0) return -1;
-  int Result = ::connect(SocketHandle, &Address.Any, Address.Length());
-  int SavedErrno = errno;
-  if (Result != 0 && (errno == EINPROGRESS || errno == EINTR)) {
-    pollfd Entry{SocketHandle, POLLOUT, 0};
-    const std::uint32_t Start = GetTick();
-    int Ready = 0;
-    while (true) {
-      std::int32_t Left = -1;
-      if (ConnectTimeout >= 0)
-        Left = std::max<std::int32_t>(0, ConnectTimeout - static_cast<std::int32_t>(ElapsedTicks(Start, GetTick())));
-      Ready = ::poll(&Entry, 1, Left);
-      if (Ready >= 0 || errno != EINTR) break;
-    }
-    int SocketError = ETIMEDOUT;
-    if (Ready > 0) {
-      socklen_t Length = sizeof(SocketError);
-      if (::getsockopt(SocketHandle, SOL_SOCKET, SO_ERROR, &SocketError, &Length) != 0) SocketError = errno;
-    } else if (Ready < 0) {
-      SocketError = errno;
-    }
-    SavedErrno = SocketError;
-    Result = SocketError == 0 ? 0 : -1;
-  }
-  // The rest of the socket's life is blocking, as its readers expect.
-  ::fcntl(SocketHandle, F_SETFL, Flags);
-  errno = SavedErrno;
-  return Result;
+  return ConnectSocketWithin(SocketHandle, Address, ConnectTimeout);
 }
 
 void TBlockSocket::UpdateEndpoints() {
@@ -310,15 +269,10 @@ void TBlockSocket::ApplyOption(const TSocketOption& Option) {
   // The results are not examined: an option the system refuses is no
   // reason to fail the connection.
   if (Option.Kind == SOT_Linger) {
-    linger Value{};
-    Value.l_onoff = Option.Enabled ? 1 : 0;
-    Value.l_linger = std::max(0, Option.Value / 1000);
-    ::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &Value, sizeof(Value));
+    SetSocketLinger(SocketHandle, Option.Enabled, std::max(0, Option.Value / 1000));
     return;
   }
-  const int Size = Option.Value;
-  const int Name = Option.Kind == SOT_RecvBuff ? SO_RCVBUF : SO_SNDBUF;
-  ::setsockopt(SocketHandle, SOL_SOCKET, Name, &Size, sizeof(Size));
+  SetSocketBufferSize(SocketHandle, Option.Kind == SOT_RecvBuff, Option.Value);
 }
 
 // ---------------------------------------------------------------------------
@@ -368,14 +322,11 @@ bool TBlockSocket::WaitFor(short Events, std::int32_t Timeout) {
     LastErrorCode = WSAENOTSOCK;
     return false;
   }
-  pollfd Entry{SocketHandle, Events, 0};
-  int Result = 0;
-  do {
-    Result = ::poll(&Entry, 1, Timeout < 0 ? -1 : Timeout);
-  } while (Result < 0 && errno == EINTR);
+  short Ready = 0;
+  const int Result = PollSocket(SocketHandle, Events, Timeout, Ready);
   RecordResult(Result < 0 ? -1 : 0);
   if (LastErrorCode != 0 || Result <= 0) return false;
-  if ((Entry.revents & POLLNVAL) != 0) {
+  if ((Ready & POLLNVAL) != 0) {
     LastErrorCode = WSAENOTSOCK;
     return false;
   }
@@ -402,11 +353,7 @@ bool TBlockSocket::WaitInput(std::int32_t Timeout) {
   return WaitReadable(Timeout);
 }
 
-std::int64_t TBlockSocket::BytesPending() {
-  int Count = 0;
-  if (::ioctl(SocketHandle, FIONREAD, &Count) != 0) return 0;
-  return Count;
-}
+std::int64_t TBlockSocket::BytesPending() { return SocketBytesReceived(SocketHandle); }
 
 // ---------------------------------------------------------------------------
 // Receiving
@@ -414,10 +361,7 @@ std::int64_t TBlockSocket::BytesPending() {
 std::int64_t TBlockSocket::ReceiveRaw(void* Buffer, std::int64_t Length) {
   if (CheckStopRequest()) return 0;
   ThrottleTransfer(Length, MaxRecvBandwidth, NextReceiveTime);
-  ssize_t Result = 0;
-  do {
-    Result = ::recv(SocketHandle, Buffer, static_cast<std::size_t>(std::max<std::int64_t>(Length, 0)), 0);
-  } while (Result < 0 && errno == EINTR);
+  const std::int64_t Result = ReceiveFromSocket(SocketHandle, Buffer, Length);
   if (Result == 0) {
     LastErrorCode = WSAECONNRESET;  // the peer closed
   } else {
@@ -668,10 +612,7 @@ void TBlockSocket::ReceiveSizedStreamNetOrder(TStream& Stream, std::int32_t Time
 }
 
 std::int64_t TBlockSocket::PeekBuffer(void* Buffer, std::int64_t Length) {
-  ssize_t Result = 0;
-  do {
-    Result = ::recv(SocketHandle, Buffer, static_cast<std::size_t>(std::max<std::int64_t>(Length, 0)), MSG_PEEK);
-  } while (Result < 0 && errno == EINTR);
+  const std::int64_t Result = ReceiveFromSocket(SocketHandle, Buffer, Length, true);
   RecordResult(Result);
   CheckError();
   return Result;
@@ -691,12 +632,7 @@ std::uint8_t TBlockSocket::PeekByte(std::int32_t Timeout) {
 std::int64_t TBlockSocket::ReceiveDatagram(void* Buffer, std::int64_t Length) {
   if (CheckStopRequest()) return 0;
   ThrottleTransfer(Length, MaxRecvBandwidth, NextReceiveTime);
-  socklen_t AddressLength = sizeof(RemoteEndpoint);
-  ssize_t Result = 0;
-  do {
-    Result = ::recvfrom(SocketHandle, Buffer, static_cast<std::size_t>(std::max<std::int64_t>(Length, 0)), 0,
-                        &RemoteEndpoint.Any, &AddressLength);
-  } while (Result < 0 && errno == EINTR);
+  const std::int64_t Result = ReceiveDatagramFrom(SocketHandle, Buffer, Length, RemoteEndpoint);
   RecordResult(Result);
   CheckError();
   DoStatus(HS_BytesRead, std::to_string(Result));
@@ -731,12 +667,11 @@ std::int64_t TBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
     ThrottleTransfer(Piece, MaxSendBandwidth, NextSendTime);
     // Not blocking: poll() promises room for some bytes, not for the whole
     // piece; the rest goes in the next pass after another bounded wait.
-    ssize_t Result = -1;
+    std::int64_t Result = -1;
     while (WaitSendRoom()) {
-      do {
-        Result = ::send(SocketHandle, Data + Sent, static_cast<std::size_t>(Piece), MSG_NOSIGNAL | MSG_DONTWAIT);
-      } while (Result < 0 && errno == EINTR);
-      if (Result >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+      bool WouldBlock = false;
+      Result = SendToSocketNow(SocketHandle, Data + Sent, Piece, WouldBlock);
+      if (!WouldBlock) break;
     }
     if (LastErrorCode != 0) break;  // no room within SendTimeout
     RecordResult(Result);
@@ -798,11 +733,7 @@ std::int64_t TBlockSocket::SendDatagram(const void* Buffer, std::int64_t Length)
     CheckError();
     return 0;
   }
-  ssize_t Result = 0;
-  do {
-    Result = ::sendto(SocketHandle, Buffer, static_cast<std::size_t>(std::max<std::int64_t>(Length, 0)),
-                      MSG_NOSIGNAL | MSG_DONTWAIT, &RemoteEndpoint.Any, RemoteEndpoint.Length());
-  } while (Result < 0 && errno == EINTR);
+  const std::int64_t Result = SendDatagramNow(SocketHandle, Buffer, Length, RemoteEndpoint);
   RecordResult(Result);
   CheckError();
   DoStatus(HS_BytesWritten, std::to_string(Result));
@@ -828,7 +759,7 @@ int TTCPBlockSocket::SocketProtocol() { return IPPROTO_TCP; }
 void TTCPBlockSocket::CloseSocket() {
   if (TlsEnabled) CloseTls();
   if (SocketHandle != INVALID_SOCKET) {
-    ::shutdown(SocketHandle, SHUT_WR);
+    ShutdownSocketSending(SocketHandle);
     FlushBeforeClose();
     DrainInput();
   }
@@ -836,14 +767,10 @@ void TTCPBlockSocket::CloseSocket() {
 }
 
 void TTCPBlockSocket::FlushBeforeClose() {
-  linger Value{};
-  socklen_t Length = sizeof(Value);
-  if (::getsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &Value, &Length) != 0) return;
-  if (Value.l_onoff == 0 || Value.l_linger != 0) return;
+  if (!SocketLingersZero(SocketHandle)) return;
   const std::uint32_t Start = GetTick();
   while (ElapsedTicks(Start, GetTick()) < static_cast<std::uint32_t>(FlushWaitLimit)) {
-    int Unsent = 0;
-    if (::ioctl(SocketHandle, SIOCOUTQ, &Unsent) != 0 || Unsent <= 0) return;
+    if (SocketBytesUnsent(SocketHandle) <= 0) return;
     SleepMilliseconds(5);
   }
 }
@@ -884,11 +811,7 @@ TSocket TTCPBlockSocket::Accept() {
   if (!SocksIP.empty()) {
     Result = SocksAccept();
   } else {
-    RemoteEndpoint.Clear();
-    socklen_t Length = sizeof(RemoteEndpoint);
-    do {
-      Result = ::accept4(SocketHandle, &RemoteEndpoint.Any, &Length, SOCK_CLOEXEC);
-    } while (Result < 0 && errno == EINTR);
+    Result = AcceptSocketHandle(SocketHandle, RemoteEndpoint);
   }
   CheckError();
   DoStatus(HS_Accepted, "");

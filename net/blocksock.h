@@ -25,10 +25,6 @@
 #include "net/tlslib.h"
 #include "util/streams.h"
 
-// The operating-system socket handle; all bits set when there is none.
-using TSocket = int;
-inline constexpr TSocket INVALID_SOCKET = -1;
-
 // What a status report is about; the value text of each is in the comment.
 enum THookSocketReason : std::uint8_t {
   HS_ResolveStart = 0,   // host ":" port

@@ -7,7 +7,6 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,12 +25,6 @@ bool IsAddressLiteral(const std::string& Host) { return IsIPv4Literal(Host) || I
 std::string BareHost(const std::string& Host) {
   if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']') return Host.substr(1, Host.size() - 2);
   return Host;
-}
-
-std::int64_t RawBytesQueued(int Descriptor) {
-  int Count = 0;
-  if (::ioctl(Descriptor, FIONREAD, &Count) != 0) return 0;
-  return Count;
 }
 
 class TDeadline {
@@ -251,7 +244,7 @@ std::int64_t TTCPBlockSocket::TlsReceiveRaw(void* Buffer, std::int64_t Length) {
     // nothing more queued, answer "no data yet" so the caller waits for
     // the rest under its own time-out.
     if (Result <= 0 && SSL_get_error(TlsSession, Result) == SSL_ERROR_WANT_READ &&
-        RawBytesQueued(SocketHandle) <= 0)
+        SocketBytesReceived(SocketHandle) <= 0)
       break;
     if (!CheckTlsResult(Result, Count)) break;
   }

@@ -1,9 +1,6 @@
 // Proxy tunnels of the stream socket: SOCKS 4, 4a and 5, and HTTP CONNECT.
 // While a negotiation runs, RawMode keeps reads and writes out of TLS:
 // the proxy speaks in the clear even when the tunnel will carry TLS.
-#include <arpa/inet.h>
-#include <netdb.h>
-
 #include <cstring>
 
 #include "net/blocksock.h"

@@ -1,12 +1,10 @@
 #include "net/sockapi.h"
 
-#include <netdb.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <mutex>
 
 #include "net/sockerrors.h"
 #include "util/textutil.h"
@@ -19,86 +17,7 @@ socklen_t TSocketAddress::Length() const {
   return 0;
 }
 
-// The native numbers differ from the Windows Sockets ones that the texts,
-// the clients and the logs expect; this is the only place they meet.
-const TSocketErrorMapping SocketErrorMappings[] = {
-    {TNativeErrorSource::Errno, EINTR, WSAEINTR},
-    {TNativeErrorSource::Errno, EBADF, WSAENOTSOCK},
-    {TNativeErrorSource::Errno, EACCES, WSAEACCES},
-    {TNativeErrorSource::Errno, EPERM, WSAEACCES},
-    {TNativeErrorSource::Errno, EFAULT, WSAEFAULT},
-    {TNativeErrorSource::Errno, EINVAL, WSAEINVAL},
-    {TNativeErrorSource::Errno, EMFILE, WSAEMFILE},
-    {TNativeErrorSource::Errno, ENFILE, WSAEMFILE},
-    {TNativeErrorSource::Errno, EAGAIN, WSAEWOULDBLOCK},
-    {TNativeErrorSource::Errno, EINPROGRESS, WSAEINPROGRESS},
-    {TNativeErrorSource::Errno, EALREADY, WSAEALREADY},
-    {TNativeErrorSource::Errno, ENOTSOCK, WSAENOTSOCK},
-    {TNativeErrorSource::Errno, EDESTADDRREQ, WSAEDESTADDRREQ},
-    {TNativeErrorSource::Errno, EMSGSIZE, WSAEMSGSIZE},
-    {TNativeErrorSource::Errno, EPROTOTYPE, WSAEPROTOTYPE},
-    {TNativeErrorSource::Errno, ENOPROTOOPT, WSAENOPROTOOPT},
-    {TNativeErrorSource::Errno, EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
-    {TNativeErrorSource::Errno, ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
-    {TNativeErrorSource::Errno, EOPNOTSUPP, WSAEOPNOTSUPP},
-    {TNativeErrorSource::Errno, EPFNOSUPPORT, WSAEPFNOSUPPORT},
-    {TNativeErrorSource::Errno, EAFNOSUPPORT, WSAEAFNOSUPPORT},
-    {TNativeErrorSource::Errno, EADDRINUSE, WSAEADDRINUSE},
-    {TNativeErrorSource::Errno, EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
-    {TNativeErrorSource::Errno, ENETDOWN, WSAENETDOWN},
-    {TNativeErrorSource::Errno, ENETUNREACH, WSAENETUNREACH},
-    {TNativeErrorSource::Errno, ENETRESET, WSAENETRESET},
-    {TNativeErrorSource::Errno, ECONNABORTED, WSAECONNABORTED},
-    {TNativeErrorSource::Errno, ECONNRESET, WSAECONNRESET},
-    {TNativeErrorSource::Errno, ENOBUFS, WSAENOBUFS},
-    {TNativeErrorSource::Errno, ENOMEM, WSAENOBUFS},
-    {TNativeErrorSource::Errno, EISCONN, WSAEISCONN},
-    {TNativeErrorSource::Errno, ENOTCONN, WSAENOTCONN},
-    {TNativeErrorSource::Errno, ESHUTDOWN, WSAESHUTDOWN},
-    {TNativeErrorSource::Errno, EPIPE, WSAESHUTDOWN},
-    {TNativeErrorSource::Errno, ETOOMANYREFS, WSAETOOMANYREFS},
-    {TNativeErrorSource::Errno, ETIMEDOUT, WSAETIMEDOUT},
-    {TNativeErrorSource::Errno, ECONNREFUSED, WSAECONNREFUSED},
-    {TNativeErrorSource::Errno, ELOOP, WSAELOOP},
-    {TNativeErrorSource::Errno, ENAMETOOLONG, WSAENAMETOOLONG},
-    {TNativeErrorSource::Errno, EHOSTDOWN, WSAEHOSTDOWN},
-    {TNativeErrorSource::Errno, EHOSTUNREACH, WSAEHOSTUNREACH},
-    {TNativeErrorSource::Errno, ENOTEMPTY, WSAENOTEMPTY},
-    {TNativeErrorSource::Errno, EUSERS, WSAEUSERS},
-    {TNativeErrorSource::Errno, EDQUOT, WSAEDQUOT},
-    {TNativeErrorSource::Errno, ESTALE, WSAESTALE},
-    {TNativeErrorSource::Errno, EREMOTE, WSAEREMOTE},
-    {TNativeErrorSource::Resolver, EAI_NONAME, WSAHOST_NOT_FOUND},
-    {TNativeErrorSource::Resolver, EAI_AGAIN, WSATRY_AGAIN},
-    {TNativeErrorSource::Resolver, EAI_FAIL, WSANO_RECOVERY},
-    {TNativeErrorSource::Resolver, EAI_NODATA, WSANO_DATA},
-    {TNativeErrorSource::Resolver, EAI_ADDRFAMILY, WSANO_DATA},
-    {TNativeErrorSource::Resolver, EAI_FAMILY, WSAEAFNOSUPPORT},
-    {TNativeErrorSource::Resolver, EAI_SOCKTYPE, WSAESOCKTNOSUPPORT},
-    {TNativeErrorSource::Resolver, EAI_SERVICE, 10109},  // WSATYPE_NOT_FOUND
-    {TNativeErrorSource::Resolver, EAI_MEMORY, WSAENOBUFS},
-    {TNativeErrorSource::Resolver, EAI_BADFLAGS, WSAEINVAL},
-    {TNativeErrorSource::Resolver, EAI_OVERFLOW, WSAEFAULT},
-};
-const std::size_t SocketErrorMappingCount = sizeof(SocketErrorMappings) / sizeof(SocketErrorMappings[0]);
-
 namespace {
-
-// A system error with no Windows Sockets counterpart (WSASYSCALLFAILURE).
-constexpr std::int32_t UnmappedSystemError = 10107;
-
-bool FindMapping(TNativeErrorSource Source, int NativeCode, std::int32_t& WinsockCode) {
-  for (std::size_t i = 0; i < SocketErrorMappingCount; ++i) {
-    const TSocketErrorMapping& Row = SocketErrorMappings[i];
-    if (Row.Source != Source || Row.NativeCode != NativeCode) continue;
-    WinsockCode = Row.WinsockCode;
-    return true;
-  }
-  return false;
-}
-
-std::mutex InterfaceLock;
-int InterfaceUsers = 0;
 
 struct TWellKnownService {
   const char* Name;
@@ -116,13 +35,6 @@ bool AllDigits(const std::string& Text) {
     if (C < '0' || C > '9') return false;
   }
   return true;
-}
-
-bool SystemKnowsService(const std::string& Name) {
-  servent Entry{};
-  servent* Found = nullptr;
-  char Buffer[1024];
-  return getservbyname_r(Name.c_str(), "tcp", &Entry, Buffer, sizeof(Buffer), &Found) == 0 && Found != nullptr;
 }
 
 // The service text to hand to the resolver, or false when the port cannot
@@ -179,41 +91,6 @@ std::int32_t ResolveAttempt(const std::string& Host, const std::string& Service,
 }
 
 }  // namespace
-
-std::int32_t WinsockErrorFromErrno(int ErrnoValue) {
-  if (ErrnoValue == 0) return 0;
-  std::int32_t Code = 0;
-  if (FindMapping(TNativeErrorSource::Errno, ErrnoValue, Code)) return Code;
-  return UnmappedSystemError;
-}
-
-std::int32_t WinsockErrorFromResolver(int ResolverCode, int SavedErrno) {
-  if (ResolverCode == 0) return 0;
-  if (ResolverCode == EAI_SYSTEM) return SavedErrno == 0 ? WSANO_RECOVERY : WinsockErrorFromErrno(SavedErrno);
-  std::int32_t Code = 0;
-  if (FindMapping(TNativeErrorSource::Resolver, ResolverCode, Code)) return Code;
-  return WSANO_RECOVERY;
-}
-
-std::int32_t LastSocketError() { return WinsockErrorFromErrno(errno); }
-
-bool LoadSocketInterface(const std::string&) {
-  // POSIX sockets need no loading; the count keeps the start-up and
-  // shut-down pairing honest.
-  const std::lock_guard<std::mutex> Guard(InterfaceLock);
-  ++InterfaceUsers;
-  return true;
-}
-
-void UnloadSocketInterface() {
-  const std::lock_guard<std::mutex> Guard(InterfaceLock);
-  if (InterfaceUsers > 0) --InterfaceUsers;
-}
-
-int SocketInterfaceUsers() {
-  const std::lock_guard<std::mutex> Guard(InterfaceLock);
-  return InterfaceUsers;
-}
 
 std::int32_t ResolveEndpoint(const std::string& Host, const std::string& Port, const TResolveSettings& Settings,
                              TSocketAddress& Address) {

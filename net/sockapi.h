@@ -1,21 +1,42 @@
 // The process-wide side of the socket layer: the reference-counted sockets
 // interface, the mapping of the system's error numbers onto the Windows
-// Sockets numbers, and the conversions between host and port texts and
-// socket address records (name resolution with the IPv4/IPv6 rules).
+// Sockets numbers, the conversions between host and port texts and socket
+// address records (name resolution with the IPv4/IPv6 rules), and the calls
+// on one socket that differ between systems.
 //
 // Resolution uses the address-info resolver only; every result code handed
 // out here is a Windows Sockets number (0 = success), never an errno or a
 // getaddrinfo code.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// windows.h (which winsock2.h includes) maps some Win32 names to their A/W
+// functions by macros; these would rename the program's own functions.
+#undef RemoveDirectory
+#undef ReplaceFile
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "util/streams.h"
+
+// The operating-system socket handle; all bits set when there is none.
+#ifdef _WIN32
+using TSocket = SOCKET;
+#else
+using TSocket = int;
+inline constexpr TSocket INVALID_SOCKET = -1;
+#endif
 
 // Address family wanted for a socket.
 enum TSocketFamily : std::uint8_t { SF_Any = 0, SF_IP4 = 1, SF_IP6 = 2 };
@@ -55,7 +76,8 @@ struct TSocketErrorMapping {
   std::int32_t WinsockCode;
 };
 
-// The one table of native-to-Windows-Sockets error numbers.
+// The one table of native-to-Windows-Sockets error numbers (not on Windows,
+// whose numbers are the Windows Sockets ones).
 extern const TSocketErrorMapping SocketErrorMappings[];
 extern const std::size_t SocketErrorMappingCount;
 
@@ -69,7 +91,8 @@ std::int32_t WinsockErrorFromResolver(int ResolverCode, int SavedErrno);
 std::int32_t LastSocketError();
 
 // Counts one more user of the sockets interface; false when it cannot be
-// made available (never on this system). An empty name means the default.
+// made available (Windows: WSAStartup 2.2 failed). An empty name means the
+// default.
 bool LoadSocketInterface(const std::string& LibraryName = "");
 // Counts one user less (never below 0).
 void UnloadSocketInterface();
@@ -103,6 +126,44 @@ std::string ResolveName(const std::string& Host, const TResolveSettings& Setting
 // of range. Well-known names used by the program resolve even without a
 // services database.
 std::uint16_t ResolvePort(const std::string& Port, const TResolveSettings& Settings);
+// True when the system's services database names the TCP service.
+bool SystemKnowsService(const std::string& Name);
 // The built-in port of a well-known service name the program uses (ftp,
 // ftp-data, http, https, socks); -1 for any other name.
 int WellKnownServicePort(const std::string& Name);
+
+// --- Calls on one socket, alike on every system. A failure returns -1 (or
+// INVALID_SOCKET) and leaves its number for LastSocketError(); interrupted
+// calls are repeated and none raises a signal.
+
+// A new socket, not inherited by programs the process starts.
+TSocket OpenSocketHandle(int Family, int Type, int Protocol);
+void CloseSocketHandle(TSocket Handle);
+// Connects without waiting longer than Timeout ms (-1: no limit); the socket
+// blocks again afterwards. 0, or -1 (WSAETIMEDOUT when the time ran out).
+int ConnectSocketWithin(TSocket Handle, const TSocketAddress& Address, std::int32_t Timeout);
+// Waits up to Timeout ms (-1: no limit) for Events (POLLIN, POLLOUT): the
+// number of ready sockets (0 or 1), or -1; Ready gets the events seen.
+int PollSocket(TSocket Handle, short Events, std::int32_t Timeout, short& Ready);
+// Bytes received and not yet read; 0 when the system does not tell.
+std::int64_t SocketBytesReceived(TSocket Handle);
+// Bytes sent and not yet taken by the peer; 0 when the system does not tell.
+std::int64_t SocketBytesUnsent(TSocket Handle);
+// recv() that may block (Peek: the bytes stay queued).
+std::int64_t ReceiveFromSocket(TSocket Handle, void* Buffer, std::int64_t Length, bool Peek = false);
+// recv() and send() that never block: -1 with WouldBlock when nothing can
+// be moved now.
+std::int64_t ReceiveFromSocketNow(TSocket Handle, void* Buffer, std::int64_t Length, bool& WouldBlock);
+std::int64_t SendToSocketNow(TSocket Handle, const void* Buffer, std::int64_t Length, bool& WouldBlock);
+// Datagrams: From gets the sender; To names the receiver.
+std::int64_t ReceiveDatagramFrom(TSocket Handle, void* Buffer, std::int64_t Length, TSocketAddress& From);
+std::int64_t SendDatagramNow(TSocket Handle, const void* Buffer, std::int64_t Length, const TSocketAddress& To);
+// Ends the sending direction (the peer reads the end of the data).
+void ShutdownSocketSending(TSocket Handle);
+// The next connection of a listening socket; Peer gets its address.
+TSocket AcceptSocketHandle(TSocket Listener, TSocketAddress& Peer);
+// SO_LINGER and the buffer sizes; results are not examined by the callers.
+void SetSocketLinger(TSocket Handle, bool Enabled, int Seconds);
+void SetSocketBufferSize(TSocket Handle, bool Receiving, int Size);
+// True when linger is on with 0 seconds (a close would drop unsent data).
+bool SocketLingersZero(TSocket Handle);

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#ifdef _WIN32
+// Winsock's header defines the same names with the same numbers.
+#include <winsock2.h>
+#else
 // The numbers the socket layer itself assigns or tests, by their usual names.
 inline constexpr std::int32_t WSAEINTR = 10004;
 inline constexpr std::int32_t WSAEBADF = 10009;
@@ -58,6 +62,7 @@ inline constexpr std::int32_t WSAHOST_NOT_FOUND = 11001;
 inline constexpr std::int32_t WSATRY_AGAIN = 11002;
 inline constexpr std::int32_t WSANO_RECOVERY = 11003;
 inline constexpr std::int32_t WSANO_DATA = 11004;
+#endif
 
 // The text of a socket error number: empty for 0, the fixed text for the
 // known numbers, "Other Winsock error (N)" for any other.

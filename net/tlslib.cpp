@@ -5,10 +5,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <mutex>
 
@@ -56,27 +53,23 @@ SSL_CTX* PinnedContext(int Version) {
 // one sends with MSG_NOSIGNAL and never blocks: the session reports "wants
 // read/write" and the socket waits with poll() under its own time-out.
 
-int DescriptorOf(BIO* Bio) { return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(Bio))); }
+TSocket DescriptorOf(BIO* Bio) { return static_cast<TSocket>(reinterpret_cast<std::intptr_t>(BIO_get_data(Bio))); }
 
 int SocketBioWrite(BIO* Bio, const char* Data, int Length) {
   BIO_clear_retry_flags(Bio);
   if (Data == nullptr || Length <= 0) return 0;
-  ssize_t Result = 0;
-  do {
-    Result = ::send(DescriptorOf(Bio), Data, static_cast<std::size_t>(Length), MSG_NOSIGNAL | MSG_DONTWAIT);
-  } while (Result < 0 && errno == EINTR);
-  if (Result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(Bio);
+  bool WouldBlock = false;
+  const std::int64_t Result = SendToSocketNow(DescriptorOf(Bio), Data, Length, WouldBlock);
+  if (WouldBlock) BIO_set_retry_write(Bio);
   return static_cast<int>(Result);
 }
 
 int SocketBioRead(BIO* Bio, char* Data, int Length) {
   BIO_clear_retry_flags(Bio);
   if (Data == nullptr || Length <= 0) return 0;
-  ssize_t Result = 0;
-  do {
-    Result = ::recv(DescriptorOf(Bio), Data, static_cast<std::size_t>(Length), MSG_DONTWAIT);
-  } while (Result < 0 && errno == EINTR);
-  if (Result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(Bio);
+  bool WouldBlock = false;
+  const std::int64_t Result = ReceiveFromSocketNow(DescriptorOf(Bio), Data, Length, WouldBlock);
+  if (WouldBlock) BIO_set_retry_read(Bio);
   // Lets the library tell a connection cut without close_notify from a
   // clean end of the session.
   if (Result == 0) BIO_set_flags(Bio, BIO_FLAGS_IN_EOF);
@@ -97,8 +90,8 @@ long SocketBioControl(BIO* Bio, int Command, long, void* Pointer) {
     case BIO_CTRL_EOF:
       return BIO_test_flags(Bio, BIO_FLAGS_IN_EOF) != 0 ? 1 : 0;
     case BIO_C_GET_FD:
-      if (Pointer != nullptr) *static_cast<int*>(Pointer) = DescriptorOf(Bio);
-      return DescriptorOf(Bio);
+      if (Pointer != nullptr) *static_cast<int*>(Pointer) = static_cast<int>(DescriptorOf(Bio));
+      return static_cast<long>(DescriptorOf(Bio));
     default:
       return 0;
   }
@@ -169,7 +162,7 @@ std::string TlsErrorString(unsigned long Code) {
   return Text;
 }
 
-BIO* TlsNewSocketBio(int Descriptor) {
+BIO* TlsNewSocketBio(TSocket Descriptor) {
   static BIO_METHOD* const Method = MakeSocketBioMethod();
   if (Method == nullptr) return nullptr;
   BIO* Bio = BIO_new(Method);
@@ -178,11 +171,7 @@ BIO* TlsNewSocketBio(int Descriptor) {
   return Bio;
 }
 
-bool TlsWaitSocket(int Descriptor, bool ForWriting, std::int32_t Timeout) {
-  pollfd Entry{Descriptor, static_cast<short>(ForWriting ? POLLOUT : POLLIN), 0};
-  int Result = 0;
-  do {
-    Result = ::poll(&Entry, 1, Timeout < 0 ? -1 : Timeout);
-  } while (Result < 0 && errno == EINTR);
-  return Result > 0;
+bool TlsWaitSocket(TSocket Descriptor, bool ForWriting, std::int32_t Timeout) {
+  short Ready = 0;
+  return PollSocket(Descriptor, ForWriting ? POLLOUT : POLLIN, Timeout, Ready) > 0;
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/sockapi.h"
+
 // Protocol choice of a TLS context.
 enum TSSLType : std::uint8_t { LT_SSLv2 = 0, LT_SSLv3 = 1, LT_TLSv1 = 2, LT_all = 3 };
 
@@ -29,7 +31,7 @@ std::string TlsErrorString(unsigned long Code);
 // A transport for a session on the socket Descriptor that never blocks and
 // never raises SIGPIPE; the socket stays owned by the caller. nullptr when
 // the library cannot make one.
-BIO* TlsNewSocketBio(int Descriptor);
+BIO* TlsNewSocketBio(TSocket Descriptor);
 // Waits up to Timeout ms (-1 without limit) until Descriptor is readable or,
 // with ForWriting, writable. True when it is.
-bool TlsWaitSocket(int Descriptor, bool ForWriting, std::int32_t Timeout);
+bool TlsWaitSocket(TSocket Descriptor, bool ForWriting, std::int32_t Timeout);

@@ -6,35 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <string_view>
+#include <cstring>
 
 namespace {
-
-char AsciiLower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
-
-// "*" and "?" against the whole name; on a mismatch the last "*" takes one
-// more character, which keeps the cost at names times pattern length.
-bool MatchesWildcards(std::string_view Name, std::string_view Pattern) {
-  std::size_t N = 0, P = 0;
-  std::size_t StarP = std::string_view::npos, StarN = 0;
-  while (N < Name.size()) {
-    if (P < Pattern.size() && Pattern[P] == '*') {
-      StarP = P++;
-      StarN = N;
-    } else if (P < Pattern.size() && (Pattern[P] == '?' || AsciiLower(Pattern[P]) == AsciiLower(Name[N]))) {
-      ++P;
-      ++N;
-    } else if (StarP != std::string_view::npos) {
-      P = StarP + 1;
-      N = ++StarN;
-    } else {
-      return false;
-    }
-  }
-  while (P < Pattern.size() && Pattern[P] == '*') ++P;
-  return P == Pattern.size();
-}
 
 struct TDirectoryHandle {
   DIR* Dir;
@@ -57,23 +33,6 @@ struct TFileHandle {
 };
 
 }  // namespace
-
-std::string NativePath(const std::string& Path) {
-  std::string Result = Path;
-  std::replace(Result.begin(), Result.end(), '\\', '/');
-  return Result;
-}
-
-bool HasWildcards(const std::string& Name) { return Name.find_first_of("*?") != std::string::npos; }
-
-bool MatchesSearchPattern(const std::string& Name, const std::string& Pattern) {
-  const std::string_view P = Pattern;
-  if (MatchesWildcards(Name, P)) return true;
-  if (P.size() >= 2 && P.substr(P.size() - 2) == ".*") return MatchesWildcards(Name, P.substr(0, P.size() - 2));
-  if (P.size() >= 2 && P.back() == '.' && Name.find('.') == std::string::npos)
-    return MatchesWildcards(Name, P.substr(0, P.size() - 1));
-  return false;
-}
 
 bool DirectoryExists(const std::string& Path) {
   struct stat Info;
@@ -126,4 +85,27 @@ bool DeleteLocalFile(const std::string& Path) { return unlink(NativePath(Path).c
 
 bool ReplaceLocalFile(const std::string& From, const std::string& To) {
   return std::rename(NativePath(From).c_str(), NativePath(To).c_str()) == 0;
+}
+
+bool ReadWholeFile(const std::string& FileName, std::string& Text, std::string& Reason) {
+  Text.clear();
+  const TFileHandle File(open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (File.Fd < 0) {
+    Reason = std::strerror(errno);
+    return false;
+  }
+  struct stat Info;
+  if (fstat(File.Fd, &Info) == 0 && S_ISREG(Info.st_mode) && Info.st_size > 0)
+    Text.reserve(static_cast<std::size_t>(Info.st_size));
+  char Buffer[65536];
+  for (;;) {
+    const ssize_t Got = read(File.Fd, Buffer, sizeof(Buffer));
+    if (Got == 0) return true;
+    if (Got < 0 && errno == EINTR) continue;
+    if (Got < 0) {
+      Reason = std::strerror(errno);
+      return false;
+    }
+    Text.append(Buffer, static_cast<std::size_t>(Got));
+  }
 }

@@ -56,3 +56,7 @@ bool DeleteLocalFile(const std::string& Path);
 // name: at every moment either the old or the new file is there. False
 // when the system refuses (To is a directory, another file system, ...).
 bool ReplaceLocalFile(const std::string& From, const std::string& To);
+
+// Reads the whole file into Text, as bytes. False, with the system's reason,
+// when it cannot be opened or read.
+bool ReadWholeFile(const std::string& FileName, std::string& Text, std::string& Reason);

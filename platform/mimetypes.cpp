@@ -29,6 +29,11 @@ bool IsSafeExtension(const std::string& Extension) {
 bool FindMimeTypeExtension(const std::string& MimeType, std::string& Extension, const std::string& MapFile) {
   Extension.clear();
   if (MimeType.empty()) return false;
+  if (MapFile.empty()) {
+    if (!FindRegisteredMimeTypeExtension(MimeType, Extension)) return false;
+    if (!IsSafeExtension(Extension)) Extension.clear();
+    return true;
+  }
   std::ifstream Map(MapFile);
   std::string Line;
   while (std::getline(Map, Line)) {

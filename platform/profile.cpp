@@ -1,13 +1,9 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
+
+#include "platform/filesys.h"
 
 namespace {
 
@@ -83,27 +79,8 @@ bool StartsWith(std::string_view Text, std::string_view Prefix) { return Text.su
 }  // namespace
 
 bool TProfile::LoadFromFile(const std::string& FileName, std::string& ErrorText) {
-  const int Fd = open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (Fd < 0) {
-    ErrorText = std::strerror(errno);
-    return false;
-  }
   std::string Text;
-  struct stat Info;
-  if (fstat(Fd, &Info) == 0 && S_ISREG(Info.st_mode) && Info.st_size > 0) Text.reserve(static_cast<std::size_t>(Info.st_size));
-  char Buffer[65536];
-  for (;;) {
-    const ssize_t Got = read(Fd, Buffer, sizeof(Buffer));
-    if (Got == 0) break;
-    if (Got < 0 && errno == EINTR) continue;
-    if (Got < 0) {
-      ErrorText = std::strerror(errno);
-      close(Fd);
-      return false;
-    }
-    Text.append(Buffer, static_cast<std::size_t>(Got));
-  }
-  close(Fd);
+  if (!ReadWholeFile(FileName, Text, ErrorText)) return false;
   LoadFromText(Text);
   return true;
 }

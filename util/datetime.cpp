@@ -1,14 +1,12 @@
 // Date and time-zone decoding; see datetime.h.
 #include "util/datetime.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <string_view>
 
+#include "platform/locale.h"
 #include "platform/systime.h"
 #include "util/textutil.h"
 
@@ -123,13 +121,8 @@ void SplitDateTime(double DateTime, std::int64_t& Seconds, int& Milliseconds) {
 }  // namespace
 
 void LoadSystemMonthNames() {
-  const locale_t locale = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-  if (locale == static_cast<locale_t>(nullptr)) return;  // an unknown LANG keeps the English names
-  for (int i = 0; i < 12; ++i) {
-    const char* name = nl_langinfo_l(static_cast<nl_item>(ABMON_1 + i), locale);
-    if (name != nullptr && *name != 0) SystemMonthNames[static_cast<std::size_t>(i)] = name;
-  }
-  freelocale(locale);
+  // An unknown locale keeps the English names.
+  if (!ReadLocaleMonthAbbreviations(SystemMonthNames)) return;
   MonthNameTable[0] = SystemMonthNames;
 }
 
@@ -165,10 +158,11 @@ double LocalToUtcDateTime(double LocalDateTime) {
 }
 
 int LocalZoneOffset() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return 0;
-  return static_cast<int>(local.tm_gmtoff / 60);
+  // The lead of the local clock over UTC now, from the same rules that
+  // convert every other time.
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  const double utc = UnixEpochDays + static_cast<double>(now) / 86400.0;
+  return static_cast<int>(std::lround((UnixToLocalDateTime(now) - utc) * 1440.0));
 }
 
 bool ZoneOffsetFromName(const std::string& Token, int& Offset) {
