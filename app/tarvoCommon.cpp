@@ -82,22 +82,71 @@ bool ReadAllButFalse(const TProfile& Profile, std::size_t Section, const char* K
   return UpperAscii(Profile.ReadString(Section, Key, Default)) != "FALSE";
 }
 
-JobMode ReadMode(const TProfile& Profile, std::size_t Section) {
+// A section without Mode is an FTP download; a Mode that is written but is
+// none of the five is kept in UnknownMode, so that a typo such as FTPPUTT
+// never runs as a download with the job's DeleteMode.
+void ReadMode(const TProfile& Profile, std::size_t Section, TtarvoParam& Job) {
   static const std::pair<const char*, JobMode> Modes[] = {
       {"FTPGET", JobMode::FtpGet},   {"FTPPUT", JobMode::FtpPut},
       {"HTTPGET", JobMode::HttpGet}, {"HTTPPUT", JobMode::HttpPut},
       {"HTTPPOSTFILE", JobMode::HttpPostFile},
   };
-  const std::string Text = UpperAscii(Profile.ReadString(Section, "Mode", "FTPGET"));
-  for (const auto& [Name, Mode] : Modes)
-    if (Text == Name) return Mode;
-  return JobMode::FtpGet;
+  const std::string Written = Profile.ReadString(Section, "Mode", "FTPGET");
+  const std::string Upper = UpperAscii(Written);
+  for (const auto& [Name, Mode] : Modes) {
+    if (Upper != Name) continue;
+    Job.Mode = Mode;
+    return;
+  }
+  Job.Mode = JobMode::FtpGet;
+  if (Profile.HasKey(Section, "Mode")) Job.UnknownMode = Written;
+}
+
+// Every key a section may hold, one a line; ReadJob reads each of them.
+const char* const KnownKeys[] = {
+    "Mode",
+    "Target",
+    "TargetPort",
+    "Timeout",
+    "UserName",
+    "Password",
+    "DeleteMode",
+    "TouchDateMode",
+    "RemotePath",
+    "LocalPath",
+    "FtpBinaryMode",
+    "FtpPassiveMode",
+    "HttpSaveHeader",
+    "HttpProtocol",
+    "HttpKeepAlive",
+    "HttpNoCache",
+    "HTTPFieldName",
+    "ProxyHost",
+    "ProxyPort",
+    "ProxyMode",
+    "ProxyUserName",
+    "ProxyPassword",
+};
+
+bool IsKnownKey(const std::string& Key) {
+  const std::string Upper = UpperAscii(Key);
+  for (const char* Name : KnownKeys)
+    if (Upper == UpperAscii(Name)) return true;
+  return false;
+}
+
+std::vector<std::string> UnknownKeysOf(const TProfile& Profile, std::size_t Section) {
+  std::vector<std::string> Unknown;
+  for (const std::string& Key : Profile.KeyNames(Section))
+    if (!IsKnownKey(Key)) Unknown.push_back(Key);
+  return Unknown;
 }
 
 TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   TtarvoParam Job;
   Job.SectionName = Profile.SectionName(Section);
-  Job.Mode = ReadMode(Profile, Section);
+  ReadMode(Profile, Section, Job);
+  Job.UnknownKeys = UnknownKeysOf(Profile, Section);
   const bool Ftp = IsFtpMode(Job.Mode);
   const auto Text = [&](const char* Key, const std::string& Default) {
     return Profile.ReadString(Section, Key, Default);
@@ -127,9 +176,11 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   return Job;
 }
 
-bool IsExistingFile(const std::string& Path) {
+// A directory exists too: it is reported as unreadable, with its reason,
+// not as missing.
+bool IsExistingEntry(const std::string& Path) {
   struct stat Info;
-  return stat(Path.c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
+  return stat(Path.c_str(), &Info) == 0;
 }
 
 }  // namespace
@@ -177,7 +228,7 @@ std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
 std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs) {
   Jobs.clear();
   const std::string FullName = FullPathName(FileName);
-  if (!IsExistingFile(FullName)) return WriteLog("Not Found INI file. " + FullName, 2);
+  if (!IsExistingEntry(FullName)) return WriteLog("Not Found INI file. " + FullName, 2);
 
   TProfile Profile;
   std::string Reason;
@@ -226,5 +277,12 @@ int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names) {
   Names.clear();
   for (const TFoundEntry& Entry : FindEntries(Path))
     if (!Entry.Directory) Names.push_back(Entry.Name);
+  return static_cast<int>(Names.size());
+}
+
+int ListUploadFiles(const std::string& Path, std::vector<std::string>& Names) {
+  static const std::string SideFileEnd = "_Header.TXT";
+  ListLocalFiles(Path, Names);
+  std::erase_if(Names, [](const std::string& Name) { return Name.ends_with(SideFileEnd); });
   return static_cast<int>(Names.size());
 }

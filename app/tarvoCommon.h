@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ enum class JobMode : std::uint8_t { FtpGet = 0, FtpPut = 1, HttpGet = 2, HttpPut
 struct TtarvoParam {
   std::string SectionName;
   JobMode Mode = JobMode::FtpGet;
+  // A Mode value that is none of the five, as written: such a job is not run.
+  std::optional<std::string> UnknownMode;
+  // Keys of the section that no field reads (typos, most likely), in file order.
+  std::vector<std::string> UnknownKeys;
   std::string Target;
   std::string TargetPort;
   std::int32_t Timeout = 60000;
@@ -45,7 +50,7 @@ using TArrayOftarvoParam = std::vector<TtarvoParam>;
 // read (whatever the number of sections). Returns 2, with Jobs empty, after
 // logging "Not Found INI file. " + full path as an error line when no file
 // of that name exists, or "Cannot read INI file. " + full path + reason when
-// it exists but cannot be read.
+// it exists but cannot be read (a directory, for one).
 std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs);
 
 // Writes one stamped line to standard output in a single write: stamp + " "
@@ -89,3 +94,8 @@ bool SetLocalFileDate(const std::string& FileName, double LocalDateTime);
 // byte value, and returns how many there are: 0 when the directory is
 // missing.
 int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names);
+
+// The files an upload job sends: ListLocalFiles without the names ending in
+// "_Header.TXT", the side files the jobs write themselves, so that a side
+// file of an earlier run is never sent again.
+int ListUploadFiles(const std::string& Path, std::vector<std::string>& Names);

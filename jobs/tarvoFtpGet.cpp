@@ -71,11 +71,12 @@ std::int32_t FetchFile(TFTPSend& Ftp, const TtarvoParam& Param, const TFTPListRe
       Result = WriteLog("Local file time change error.", 2);
   }
   // One atomic replace: an older copy of the final name stays in place
-  // until the new one takes its name.
+  // until the new one takes its name. A failed rename leaves the data under
+  // the temporary name only: a local failure, not a success.
   if (ReplaceLocalFile(TempName, FinalName))
     WriteLog("renamed " + FinalName, 0);
   else
-    WriteLog("Warnig : Can not Rename " + TempName, 0);
+    Result = WriteLog("Warnig : Can not Rename " + TempName, 2);
   return Result;
 }
 
@@ -131,7 +132,7 @@ std::string FtpGetLocalDirectory(const std::string& LocalPath) {
 
 std::int32_t RunFtpGetJob(const TtarvoParam& Param) {
   const std::string LocalDir = FtpGetLocalDirectory(Param.LocalPath);
-  if (!IsDirectory(LocalDir)) return WriteLog("Dest Path not found or can not write.", 2);
+  if (!IsDirectory(LocalDir)) return WriteLog("Dest Path not found or can not write. " + LocalDir, 2);
   const TRemotePath Remote = SplitRemotePath(Param.RemotePath);
 
   TFTPSend Ftp;

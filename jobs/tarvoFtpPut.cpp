@@ -59,7 +59,11 @@ std::string FtpPutLocalDirectory(const std::string& LocalPath) {
 
 std::int32_t RunFtpPutJob(const TtarvoParam& Param) {
   std::vector<std::string> Names;
-  if (ListLocalFiles(Param.LocalPath, Names) == 0) return WriteLog("no file " + Param.LocalPath, 0);
+  if (ListUploadFiles(Param.LocalPath, Names) == 0) {
+    const std::string LocalDir = FtpPutLocalDirectory(Param.LocalPath);
+    if (!IsDirectory(LocalDir)) return WriteLog("Local path not found. " + LocalDir, 2);
+    return WriteLog("no file " + Param.LocalPath, 0);
+  }
 
   TFTPSend Ftp;
   ConfigureFtpClient(Ftp, Param);

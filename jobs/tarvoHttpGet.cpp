@@ -161,17 +161,22 @@ void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
     return;
   }
   // Silence would let the job pass while the resource is still there.
-  Run.Status = WriteLog("Can not http delete " + Run.Param.Target + " (" + Run.Http.Sock().LastErrorText + ")", 1);
+  Run.Status = WriteLog("Can not http delete " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
 }
 
 void FetchAndSave(TGetRun& Run) {
   if (!Run.Http.SendRequest("GET", Run.Param.Target)) {
-    Run.Status = WriteLog("Can not http get " + Run.Param.Target + " (" + Run.Http.Sock().LastErrorText + ")", 1);
+    Run.Status = WriteLog("Can not http get " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
     return;
   }
-  WriteLog("http GET Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString, 0);
+  const std::int32_t Code = Run.Http.ResultCode;
+  // 404 and 410 mean nothing to fetch, as a mask that matches nothing does.
+  const bool Failed = Code != 200 && Code != 404 && Code != 410;
+  const std::string Result = "http GET Result:" + std::to_string(Code) + " " + Run.Http.ResultString;
+  if (Failed) Run.Status = WriteLog(Result, 1);
+  else WriteLog(Result, 0);
   TStringList SavedHeaders = Run.Http.Headers;
-  std::string HeaderFile = Run.BaseName + "_Header.TXT";
+  std::string HeaderFile = Run.DestDir + Run.BaseName + "_Header.TXT";
   if (Run.Http.ResultCode == 200) {
     const THTTPAttr Attr = ParseResponseHeaders(Run.Http.Headers);
     const std::string BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Attr);
@@ -215,9 +220,9 @@ double ResponseFileTime(const THTTPAttr& Attr) {
 }
 
 std::int32_t RunHttpGetJob(const TtarvoParam& Param) {
-  WriteLog("Target: " + Param.Target, 0);
+  WriteLog("Target: " + MaskUrlPassword(Param.Target), 0);
   const std::string DestDir = DestinationDirectory(Param.LocalPath);
-  if (!IsDirectory(DestDir)) return WriteLog("Dest Path not found or can not write.", 2);
+  if (!IsDirectory(DestDir)) return WriteLog("Dest Path not found or can not write. " + DestDir, 2);
   THTTPSend Http;
   ConfigureClient(Http, Param);
   TGetRun Run{Param, Http, BaseNameForUrl(Param.Target), DestDir};

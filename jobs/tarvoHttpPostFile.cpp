@@ -208,14 +208,20 @@ bool UploadOneFile(const std::string& Target, const std::string& FieldName, cons
   Lines.clear();
   if (ResponseWasRead(Http, Ok)) Lines = SplitResponseLines(Http.Document.Data());
   if (Ok && IsAcceptedCode(Http.ResultCode)) return true;
-  WriteLog("HTTP " + std::to_string(Http.ResultCode) + " " + Http.ResultString, 1);
+  // Without a response the engine's code is a stand-in; the socket knows why.
+  const std::string& SocketError = Http.Sock().LastErrorText;
+  if (!Ok && !SocketError.empty()) WriteLog(SocketError, 1);
+  else WriteLog("HTTP " + std::to_string(Http.ResultCode) + " " + Http.ResultString, 1);
   return false;
 }
 
 std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
   std::vector<std::string> Names;
-  if (ListLocalFiles(Param.LocalPath, Names) == 0) return WriteLog("no file " + Param.LocalPath, 0);
   const std::string Dir = UploadDirectory(Param.LocalPath);
+  if (ListUploadFiles(Param.LocalPath, Names) == 0) {
+    if (!IsDirectory(Dir)) return WriteLog("Local path not found. " + Dir, 2);
+    return WriteLog("no file " + Param.LocalPath, 0);
+  }
   std::int32_t Status = 0;
   for (const std::string& Name : Names) {
     const std::string Path = Dir + Name;

@@ -39,7 +39,7 @@ TEST(Driver, MissingJobFileLogsErrorAndExitsTwo) {
   EXPECT_EQ(Lines[3], "ExitCode=2");
 }
 
-TEST(Driver, JobFileNameIsMadeAbsoluteAndADirectoryIsNoJobFile) {
+TEST(Driver, JobFileNameIsMadeAbsoluteAndADirectoryIsUnreadable) {
   TempDir Dir;
   std::filesystem::create_directory(Dir / "sub");
   const auto Relative = StripStamps(RunTarvo({"./sub/../absent.ini"}, Dir.Path()).Output);
@@ -48,7 +48,7 @@ TEST(Driver, JobFileNameIsMadeAbsoluteAndADirectoryIsNoJobFile) {
 
   const RunResult OnDirectory = RunTarvo({"sub"}, Dir.Path());
   EXPECT_EQ(OnDirectory.ExitCode, 2);
-  EXPECT_TRUE(Contains(StripStamps(OnDirectory.Output), "ERROR: Not Found INI file. " + Dir.Path() + "/sub"));
+  EXPECT_TRUE(Contains(StripStamps(OnDirectory.Output), "ERROR: Cannot read INI file. " + Dir / "sub" + " (Is a directory)"));
 }
 
 TEST(Driver, UnreadableJobFileIsALocalFailureNotAnEmptyRun) {
@@ -67,10 +67,21 @@ TEST(Driver, JobFileWithoutSectionsRunsNothingAndExitsZero) {
   const RunResult Run = RunTarvo({"empty.ini", "ignored-extra-argument"}, Dir.Path());
   EXPECT_EQ(Run.ExitCode, 0);
   const auto Lines = StripStamps(Run.Output);
-  ASSERT_EQ(Lines.size(), 3u);
+  ASSERT_EQ(Lines.size(), 4u);
   EXPECT_EQ(Lines[0], NoticeLine);
   EXPECT_EQ(Lines[1], UsageLine);
-  EXPECT_EQ(Lines[2], "ExitCode=0");
+  EXPECT_EQ(Lines[2], "Info : no job in " + Dir / "empty.ini");
+  EXPECT_EQ(Lines[3], "ExitCode=0");
+}
+
+TEST(Driver, HelpAndVersionAnswerUnlessAJobFileHasTheirName) {
+  TempDir Dir;
+  EXPECT_EQ(RunTarvo({"--version"}, Dir.Path()).Output, "tarvo " TARVO_VERSION "\n");
+  const RunResult Help = RunTarvo({"-h"}, Dir.Path());
+  EXPECT_EQ(Help.Output, std::string(UsageLine) + "\n");
+  EXPECT_EQ(Help.ExitCode, 0);
+  WriteFile(Dir / "--help", "");
+  EXPECT_EQ(StripStamps(RunTarvo({"--help"}, Dir.Path()).Output).back(), "ExitCode=0");
 }
 
 TEST(Driver, EveryJobRunsBetweenItsStartAndEndLineInFileOrder) {
@@ -93,7 +104,7 @@ TEST(Driver, EveryJobRunsBetweenItsStartAndEndLineInFileOrder) {
     if (Line.rfind("=====", 0) == 0 || Line.rfind("ExitCode=", 0) == 0) Frame.push_back(Line);
   const std::vector<std::string> Expected = {
       "===== Section: daily Mode: FTP GET",  "===== FTP GET END",
-      "===== Section: typo Mode: FTP GET",   "===== FTP GET END",
+      "===== Section: typo Mode: FTPGETT",   "===== FTPGETT END",
       "===== Section: put Mode: FTP PUT",    "===== FTP PUT END",
       "===== Section: web Mode: HTTP GET",   "===== HTTP GET END",
       "===== Section: upload Mode: HTTP PUT", "===== HTTP PUT END",
@@ -121,9 +132,9 @@ TEST(Driver, WithoutArgumentTheJobFileSitsBesideTheProgram) {
   const RunResult WithExtension = RunProcess({ProgramDir / "x.bin"}, WorkDir.Path());
   EXPECT_EQ(WithExtension.ExitCode, 0);
   const auto Lines = StripStamps(WithExtension.Output);
-  ASSERT_EQ(Lines.size(), 3u);
+  ASSERT_EQ(Lines.size(), 4u);
   EXPECT_EQ(Lines[0], NoticeLine);
-  EXPECT_EQ(Lines[2], "ExitCode=0");
+  EXPECT_EQ(Lines[3], "ExitCode=0");
 }
 
 TEST(Driver, DefaultJobFileNameReplacesOnlyTheLastExtension) {
@@ -185,4 +196,22 @@ TEST(Batch, AnErrorEscapingAJobEndsTheRunWithoutExitCodeLine) {
       "ERROR: Cannot create file /in/a.tmp",
   };
   EXPECT_EQ(Run.Lines, Expected);
+}
+
+TEST(Batch, AMisspeltModeRunsNothingAndUnknownKeysAreNamed) {
+  TempDir Dir;
+  WriteFile(Dir / "jobs.ini", "[web]\nMode=HTTPGET\nRemotePaht=/x\n[typo]\nMode=FTPPUTT\nDeleteMode=True\n");
+  std::vector<std::string> Ran;
+  CapturedStdout Captured;
+  const int Result = RunBatch(Dir / "jobs.ini", [&](const TtarvoParam& Job) {
+    Ran.push_back(Job.SectionName);
+    return 0;
+  });
+  const std::vector<std::string> Expected = {
+      "===== Section: web Mode: HTTP GET", "Info : unknown key RemotePaht ignored.",    "===== HTTP GET END",
+      "===== Section: typo Mode: FTPPUTT", "ERROR: Unknown Mode FTPPUTT, job not run.", "===== FTPPUTT END",
+      "ExitCode=2"};
+  EXPECT_EQ(StripStamps(Captured.Text()), Expected);
+  EXPECT_EQ(Ran, std::vector<std::string>{"web"});
+  EXPECT_EQ(Result, 2);
 }

@@ -277,9 +277,9 @@ TEST(FtpGetJobScripted, ARenameFailureKeepsTheTemporaryFileAndTheResult) {
   const std::string Tmp = Work / "in/data.csv.tmp";
   EXPECT_EQ(Result.Run.Lines, Join({Head,
                                     {Listed("data.csv", 6), "Getted " + Tmp, "Deleted data.csv", "date changed " + Tmp,
-                                     "Warnig : Can not Rename " + Tmp},
-                                    Tail0}));
-  EXPECT_EQ(Result.Run.ExitCode, 0);
+                                     "ERROR: Warnig : Can not Rename " + Tmp},
+                                    Tail2}));
+  EXPECT_EQ(Result.Run.ExitCode, 2);
   // The server copy is gone; the data survives in the temporary file.
   EXPECT_EQ(Contains(Result.Transcript, "DELE data.csv"), "yes");
   EXPECT_EQ(ReadFile(Tmp), "1,2,3\n");
@@ -462,7 +462,8 @@ TEST(FtpGetJobRun, MissingLocalDirectoryContactsNoServer) {
   TempDir Work;
   WriteJobFile(Work / "job.ini", {{"get", GetJob(Server.Port(), "/*.*", "./missing")}});
   const TJobRun Run = RunJobFile("job.ini", Work.Path());
-  EXPECT_EQ(Run.Lines, Join({{"===== Section: get Mode: FTP GET", "ERROR: Dest Path not found or can not write."},
+  EXPECT_EQ(Run.Lines, Join({{"===== Section: get Mode: FTP GET",
+                              "ERROR: Dest Path not found or can not write. " + Work / "missing/"},
                              Tail2}));
   EXPECT_EQ(Run.ExitCode, 2);
   EXPECT_TRUE(Server.Transcript().empty());

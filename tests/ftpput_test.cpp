@@ -247,10 +247,13 @@ TEST(FtpPutJobRun, NoMatchingFileContactsNoServer) {
   ASSERT_TRUE(Server.Start(Script({})));
   TempDir Work;
   fs::create_directories(Work / "out/only-a-dir.txt");
-  WriteJobFile(Work / "job.ini", {{"dirs", PutJob(Server.Port(), "/", "out/*.txt")},
+  WriteFile(Work / "out/a.txt_Header.TXT", "a side file");
+  WriteJobFile(Work / "job.ini", {{"nodir", PutJob(Server.Port(), "/", "gone/*.txt")},
+                                  {"dirs", PutJob(Server.Port(), "/", "out/*.txt")},
                                   {"empty", PutJob(Server.Port(), "/", "")}});
   const TJobRun Run = RunJobFile("job.ini", Work.Path());
-  EXPECT_EQ(Run.Lines, Join({{"===== Section: dirs Mode: FTP PUT", "no file out/*.txt", "===== FTP PUT END",
+  EXPECT_EQ(Run.Lines, Join({{"===== Section: nodir Mode: FTP PUT", "ERROR: Local path not found. " + Work / "gone/",
+                              "===== FTP PUT END", "===== Section: dirs Mode: FTP PUT", "no file out/*.txt", "===== FTP PUT END",
                               "===== Section: empty Mode: FTP PUT", "no file "},
                              Tail0}));
   EXPECT_EQ(Run.ExitCode, 0);

@@ -113,6 +113,7 @@ TEST(JobFile, EveryKeyIsReadIntoItsField) {
   EXPECT_EQ(Job.ProxyMode, 2);
   EXPECT_EQ(Job.ProxyUserName, "pu");
   EXPECT_EQ(Job.ProxyPassword, "pp");
+  EXPECT_TRUE(Job.UnknownKeys.empty());
 }
 
 TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
@@ -124,6 +125,16 @@ TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
   EXPECT_EQ(LoadOne("", "").Mode, JobMode::FtpGet);
   // The misread mode also picks the FTP defaults.
   EXPECT_EQ(LoadOne("HTTP GET", "").Target, "localhost");
+  // Only a Mode that is written and unknown keeps its job from running.
+  EXPECT_EQ(LoadOne("HTTPPUTT", "").UnknownMode, "HTTPPUTT");
+  EXPECT_EQ(LoadOne("", "").UnknownMode, "");
+  EXPECT_EQ(LoadOne("httpget", "").UnknownMode, std::nullopt);
+  EXPECT_EQ(Load("[job]\nTarget=x\n")[0].UnknownMode, std::nullopt);
+}
+
+TEST(JobFile, KeysNoFieldReadsAreListed) {
+  EXPECT_EQ(LoadOne("FTPGET", "RemotePaht=/x").UnknownKeys, std::vector<std::string>{"RemotePaht"});
+  EXPECT_TRUE(LoadOne("FTPGET", "remotepath=/x").UnknownKeys.empty());
 }
 
 TEST(JobFile, PortsOutsideTheRangeFallBackToTheModesPort) {
