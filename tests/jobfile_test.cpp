@@ -128,13 +128,7 @@ TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
   // Only a Mode that is written and unknown keeps its job from running.
   EXPECT_EQ(LoadOne("HTTPPUTT", "").UnknownMode, "HTTPPUTT");
   EXPECT_EQ(LoadOne("", "").UnknownMode, "");
-  EXPECT_EQ(LoadOne("httpget", "").UnknownMode, std::nullopt);
   EXPECT_EQ(Load("[job]\nTarget=x\n")[0].UnknownMode, std::nullopt);
-}
-
-TEST(JobFile, KeysNoFieldReadsAreListed) {
-  EXPECT_EQ(LoadOne("FTPGET", "RemotePaht=/x").UnknownKeys, std::vector<std::string>{"RemotePaht"});
-  EXPECT_TRUE(LoadOne("FTPGET", "remotepath=/x").UnknownKeys.empty());
 }
 
 TEST(JobFile, PortsOutsideTheRangeFallBackToTheModesPort) {
