@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   // library's) happens when the guard leaves scope after the last job.
   const TSocketInterfaceGuard SocketInterface;
   LoadSystemMonthNames();
-  std::fputs("tarvo - unattended batch file transfer (FTP, HTTP)\n", stdout);
+  std::fputs("tarvo " TARVO_VERSION " - unattended batch file transfer (FTP, HTTP)\n", stdout);
   std::fputs("useage:tarvo [Ini file name(default:tarvo.ini)]\n", stdout);
   std::fflush(stdout);
   // Only the first argument counts; a scheduler may append others.

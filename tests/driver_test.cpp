@@ -16,7 +16,7 @@ using namespace testsupport;
 
 namespace {
 
-const char* const NoticeLine = "tarvo - unattended batch file transfer (FTP, HTTP)";
+const char* const NoticeLine = "tarvo " TARVO_VERSION " - unattended batch file transfer (FTP, HTTP)";
 const char* const UsageLine = "useage:tarvo [Ini file name(default:tarvo.ini)]";
 
 bool Contains(const std::vector<std::string>& Lines, const std::string& Wanted) {
