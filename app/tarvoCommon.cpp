@@ -210,7 +210,19 @@ std::string FullPathName(const std::string& Name) {
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
   std::string Line = FormatLogStamp(NowLocal());
   Line += Status == 0 ? " " : " ERROR: ";
-  Line += Text;
+  // Names and replies come from peers: a line break or terminal escape in
+  // them must neither start a forged line nor reach an operator's screen.
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  for (const char C : Text) {
+    const auto Byte = static_cast<unsigned char>(C);
+    if (Byte >= 0x20 && Byte != 0x7F) {
+      Line += C;
+      continue;
+    }
+    Line += "\\x";
+    Line += Hex[Byte >> 4];
+    Line += Hex[Byte & 0x0F];
+  }
   Line += '\n';
   // One write per line, so a log piped to a file stays whole if we are killed.
   std::fflush(stdout);

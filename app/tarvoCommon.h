@@ -54,7 +54,9 @@ using TArrayOftarvoParam = std::vector<TtarvoParam>;
 std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs);
 
 // Writes one stamped line to standard output in a single write: stamp + " "
-// + text for status 0, stamp + " ERROR: " + text otherwise. The stamp is the
+// + text for status 0, stamp + " ERROR: " + text otherwise. Control
+// characters in the text (below 0x20, and 0x7F) are written as "\x" and two
+// upper-case hex digits, so the text stays on its one line. The stamp is the
 // local "yyyy/MM/dd H:mm:ss", the date alone at exactly midnight. Returns
 // Status unchanged.
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status);

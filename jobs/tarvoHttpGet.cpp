@@ -156,7 +156,11 @@ bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) 
 void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
   Run.Http.ResetRequest();
   if (Run.Http.SendRequest("DELETE", Run.Param.Target)) {
-    Run.Status = WriteLog("http DELETE Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString, 2);
+    // Only a refusal is an error: a deleted resource is what the job asked for.
+    const bool Deleted = Run.Http.ResultCode / 100 == 2;
+    const std::string Line = "http DELETE Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString;
+    const std::int32_t Logged = WriteLog(Line, Deleted ? 0 : 2);
+    if (!Deleted) Run.Status = Logged;
     SavedHeaders = Run.Http.Headers;
     return;
   }

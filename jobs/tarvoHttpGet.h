@@ -43,5 +43,6 @@ double ResponseFileTime(const THTTPAttr& Attr);
 // the side file, in LocalPath too. Returns 0 (also for 404 and 410: nothing
 // to fetch), 1 for any other code but 200, when the request got no complete
 // response ("Can not http get " + URL + " (" + socket error + ")") or a
-// DELETE got none, 2 after a local failure or a sent DELETE.
+// DELETE got none, 2 after a local failure or a DELETE answered with
+// anything but 2xx.
 std::int32_t RunHttpGetJob(const TtarvoParam& Param);

@@ -1,6 +1,7 @@
 #include "net/blocksock.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -207,19 +208,7 @@ void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
   if (LastErrorCode == 0) {
     if (SocketHandle == INVALID_SOCKET) CreateSocketFor(Address);
     if (LastErrorCode == 0) {
-      int Result = ::connect(SocketHandle, &Address.Any, Address.Length());
-      // An interrupted blocking connect goes on in the background; wait
-      // for its outcome instead of reporting the interruption.
-      if (Result != 0 && errno == EINTR) {
-        pollfd Entry{SocketHandle, POLLOUT, 0};
-        while (::poll(&Entry, 1, -1) < 0 && errno == EINTR) {
-        }
-        int SocketError = 0;
-        socklen_t Length = sizeof(SocketError);
-        ::getsockopt(SocketHandle, SOL_SOCKET, SO_ERROR, &SocketError, &Length);
-        errno = SocketError;
-        Result = SocketError == 0 ? 0 : -1;
-      }
+      const int Result = ConnectWithin(Address);
       RecordResult(Result);
       if (LastErrorCode == 0) UpdateEndpoints();
     }
@@ -229,6 +218,40 @@ void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
   EndedOnLF = false;
   CheckError();
   DoStatus(HS_Connected, HostPort(Host, Port));
+}
+
+int TBlockSocket::ConnectWithin(const TSocketAddress& Address) {
+  // Without blocking, so that the wait is ours to bound: a blocking connect
+  // to a host that drops the SYNs lasts until the kernel gives up.
+  const int Flags = ::fcntl(SocketHandle, F_GETFL);
+  if (Flags < 0 || ::fcntl(SocketHandle, F_SETFL, Flags | O_NONBLOCK) != 0) return -1;
+  int Result = ::connect(SocketHandle, &Address.Any, Address.Length());
+  int SavedErrno = errno;
+  if (Result != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+    pollfd Entry{SocketHandle, POLLOUT, 0};
+    const std::uint32_t Start = GetTick();
+    int Ready = 0;
+    while (true) {
+      std::int32_t Left = -1;
+      if (ConnectTimeout >= 0)
+        Left = std::max<std::int32_t>(0, ConnectTimeout - static_cast<std::int32_t>(ElapsedTicks(Start, GetTick())));
+      Ready = ::poll(&Entry, 1, Left);
+      if (Ready >= 0 || errno != EINTR) break;
+    }
+    int SocketError = ETIMEDOUT;
+    if (Ready > 0) {
+      socklen_t Length = sizeof(SocketError);
+      if (::getsockopt(SocketHandle, SOL_SOCKET, SO_ERROR, &SocketError, &Length) != 0) SocketError = errno;
+    } else if (Ready < 0) {
+      SocketError = errno;
+    }
+    SavedErrno = SocketError;
+    Result = SocketError == 0 ? 0 : -1;
+  }
+  // The rest of the socket's life is blocking, as its readers expect.
+  ::fcntl(SocketHandle, F_SETFL, Flags);
+  errno = SavedErrno;
+  return Result;
 }
 
 void TBlockSocket::UpdateEndpoints() {
@@ -586,6 +609,13 @@ std::int32_t TBlockSocket::ReceiveInteger(std::int32_t Timeout) {
 std::string TBlockSocket::ReceiveBlock(std::int32_t Timeout) {
   const std::int32_t Length = ReceiveInteger(Timeout);
   if (LastErrorCode != 0) return {};
+  // The length is the peer's word: refuse one past the cap before any
+  // memory is set aside for it.
+  if (Length > MaxBlockLength) {
+    LastErrorCode = WSAENOBUFS;
+    CheckError();
+    return {};
+  }
   return ReceiveExact(Length, Timeout);
 }
 

@@ -124,6 +124,12 @@ class TBlockSocket {
   // it for receives; -1 waits without limit, 0 not at all. Expiry gives
   // 10060, so a peer that stops reading cannot hang a send.
   std::int32_t SendTimeout = 60000;
+  // Longest wait in ms for a connection to be established; -1 waits as long
+  // as the system does. Expiry gives 10060, so a peer that drops the SYNs
+  // costs no more than the clients' Timeout.
+  std::int32_t ConnectTimeout = 60000;
+  // Largest block length ReceiveBlock accepts from a peer.
+  std::int32_t MaxBlockLength = 16 * 1024 * 1024;
 
   // Sets both MaxSendBandwidth and MaxRecvBandwidth.
   void SetMaxBandwidth(std::int32_t Value);
@@ -136,8 +142,8 @@ class TBlockSocket {
   virtual void CloseSocket();
   // Closes at once, discards deferred options, LastErrorCode := 0.
   virtual void AbortSocket();
-  // Resolves, creates the socket when needed and connects, blocking as long
-  // as the system does. 10061 refused, 11001 unknown host, ...
+  // Resolves, creates the socket when needed and connects within
+  // ConnectTimeout. 10061 refused, 10060 timed out, 11001 unknown host, ...
   virtual void Connect(const std::string& Host, const std::string& Port);
   // Sends Length bytes in pieces of SendMaxChunk; returns the bytes sent.
   virtual std::int64_t SendBuffer(const void* Buffer, std::int64_t Length);
@@ -166,6 +172,8 @@ class TBlockSocket {
   virtual std::string ReceiveUntil(std::int32_t Timeout, const std::string& Terminator);
   // Buffered data first, else what arrives within Timeout (one wait).
   virtual std::string ReceivePacket(std::int32_t Timeout);
+  // A block as SendBlock sends it; a length above MaxBlockLength gives
+  // 10055 without reading further.
   virtual std::string ReceiveBlock(std::int32_t Timeout);
   // Appends packets to Stream until an error ends the connection (normally
   // 10054 when the peer closed, 10060 on silence); the code is left set.
@@ -242,6 +250,9 @@ class TBlockSocket {
   bool WaitFor(short Events, std::int32_t Timeout);
   // Waits up to SendTimeout for room to send; false with LastErrorCode set.
   bool WaitSendRoom();
+  // The system connect of Connect, not blocking longer than ConnectTimeout:
+  // 0, or -1 with errno set (ETIMEDOUT on expiry).
+  int ConnectWithin(const TSocketAddress& Address);
   // Writes Count bytes to Stream; a short or failed write (full disk)
   // records 10069 and answers false.
   bool StoreInStream(TStream& Stream, const void* Buffer, std::int64_t Count);

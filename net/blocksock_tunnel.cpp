@@ -212,7 +212,8 @@ bool TSocksBlockSocket::SocksReadReply() {
     Reply += Address + Port;
   }
   SocksReplyCode = ByteAt(Reply, 1);
-  if (SocksReplyCode != 0 && SocksReplyCode != 90) return false;
+  // Each version has its one success code; the other's is a refusal.
+  if (SocksReplyCode != (SocksType == ST_Socks4 ? 90 : 0)) return false;
   SocksDecodeAddress(Reply);
   return true;
 }

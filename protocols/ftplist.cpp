@@ -128,8 +128,13 @@ bool LooksLikeModeColumn(std::string_view Text) {
 
 bool IsPermissionText(const std::string& Text) {
   if (Text.size() != 10) return false;
-  for (const char c : Text) {
-    if (!IsPermissionChar(c)) return false;
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    const char c = Text[i];
+    // Set-id without execute ("S") in the owner and group places, sticky
+    // ("t", "T") in the last: "drwxrwxrwt" is /tmp.
+    const bool SetId = c == 'S' && (i == 3 || i == 6);
+    const bool Sticky = (c == 't' || c == 'T') && i == 9;
+    if (!IsPermissionChar(c) && !SetId && !Sticky) return false;
   }
   return true;
 }
@@ -197,7 +202,7 @@ bool TFTPList::ParseEplfLine(const std::string& Line) {
       entry->Size = size;
     }
   }
-  if (entry->Name.empty()) return false;
+  if (entry->Name.find_first_not_of(" \t") == std::string::npos) return false;
   if (entry->IsDir && (entry->Name == "." || entry->Name == "..")) return false;
   entry->SourceLine = Line;
   entry->MatchedMask = "EPLF";

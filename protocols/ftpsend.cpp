@@ -6,6 +6,7 @@
 
 #include "net/blocksock.h"
 #include "net/sockapi.h"
+#include "platform/systime.h"
 #include "protocols/ftplist.h"
 #include "util/textutil.h"
 
@@ -226,13 +227,11 @@ struct TFTPSendDetail {
       FailLocally(Self, "Invalid data port in the passive reply: " + Self.DataPort_);
       return false;
     }
-    // A 227 reply must not make us connect wherever the server says: the
-    // data connection goes to the host we already talk to.
-    std::string Host = Self.DataIP_;
-    if (!Extended) {
-      const std::string Peer = Self.Sock_->RemoteAddress();
-      if (Host != Peer) Host = Peer;
-    }
+    // Neither a 227 reply nor a second resolution of the target name may
+    // send us elsewhere: the data connection goes to the address the control
+    // connection already talks to (the firewall host, when there is one).
+    const std::string Host = Self.Sock_->RemoteAddress();
+    if (Extended) Self.DataIP_ = Host;
     Self.DSock_->CloseSocket();
     Self.DSock_->Bind(Self.IPInterface, "0");
     Self.DSock_->Connect(Host, Self.DataPort_);
@@ -260,6 +259,50 @@ struct TFTPSendDetail {
     const std::string Line = "PORT " + ReplaceAll(Self.DataIP_, ".", ",") + "," + std::to_string(Port / 256) + "," +
                              std::to_string(Port % 256);
     return IsCompletion(Self.SendCommand(Line));
+  }
+
+  // Waits within Timeout for the server's data connection and continues
+  // DSock on it. Anyone else who finds the port first is turned away: only
+  // the control connection's peer may supply or take the data.
+  static bool AcceptFromServer(TFTPSend& Self) {
+    TTCPBlockSocket& Data = *Self.DSock_;
+    const std::string Server = Self.Sock_->RemoteAddress();
+    const std::uint32_t Start = GetTick();
+    while (true) {
+      const auto Waited = static_cast<std::int32_t>(ElapsedTicks(Start, GetTick()));
+      if (Waited >= Self.Timeout || !Data.WaitReadable(Self.Timeout - Waited)) {
+        if (Data.LastErrorCode == 0) Data.LastErrorCode = WSAETIMEDOUT;
+        Data.LastErrorText = TBlockSocket::GetErrorDesc(Data.LastErrorCode);
+        return false;
+      }
+      const TSocket Handle = Data.Accept();
+      if (Handle == INVALID_SOCKET) return false;
+      // Through SOCKS the proxy's own connection carries the data.
+      if (Data.ViaSocks || AddressText(Data.RemoteEndpoint) == Server) {
+        if (!Data.ViaSocks) Data.CloseSocket();
+        Data.AdoptSocket(Handle);
+        return true;
+      }
+      TBlockSocket Stranger;
+      Stranger.AdoptSocket(Handle);
+      Stranger.AbortSocket();
+    }
+  }
+
+  // A failure of the socket itself: its error text is the reason to log,
+  // not a reply left over from an earlier command.
+  static bool FailOnSocket(TFTPSend& Self, TTCPBlockSocket& Socket) {
+    if (Socket.LastErrorCode == 0) return false;
+    Self.ResultCode_ = 0;
+    Self.ResultString_ = TBlockSocket::GetErrorDesc(Socket.LastErrorCode);
+    return false;
+  }
+
+  // A step that read no reply at all (the connection broke or fell silent)
+  // reports the control connection's error instead of an empty line.
+  static bool FailWithoutReply(TFTPSend& Self) {
+    if (Self.ResultString_.empty()) return FailOnSocket(Self, *Self.Sock_);
+    return false;
   }
 
   static void LoadListing(TFTPSend& Self) {
@@ -380,6 +423,7 @@ bool TFTPSend::ConnectControl() {
   for (TTCPBlockSocket* Socket : {Sock_.get(), DSock_.get()}) {
     Socket->SendTimeout = Timeout;
     Socket->TlsTimeout = Timeout;
+    Socket->ConnectTimeout = Timeout;
   }
   Sock_->CloseSocket();
   Sock_->Bind(IPInterface, "0");
@@ -399,12 +443,12 @@ bool TFTPSend::LogOn() {
     TFTPSendDetail::FailLocally(*this, "Custom logon table is empty");
     return false;
   }
-  if (!ConnectControl()) return false;
+  if (!ConnectControl()) return TFTPSendDetail::FailOnSocket(*this, *Sock_);
   IsTLS_ = FullSSL;
   IsDataTLS_ = false;
-  if (!TFTPSendDetail::ReadGreeting(*this)) return false;
-  if (!TFTPSendDetail::NegotiateTls(*this)) return false;
-  if (!RunLogonSteps(FWMode)) return false;
+  if (!TFTPSendDetail::ReadGreeting(*this)) return TFTPSendDetail::FailWithoutReply(*this);
+  if (!TFTPSendDetail::NegotiateTls(*this)) return TFTPSendDetail::FailWithoutReply(*this);
+  if (!RunLogonSteps(FWMode)) return TFTPSendDetail::FailWithoutReply(*this);
   TFTPSendDetail::ProtectData(*this);
   SendCommand("TYPE I");
   SendCommand("STRU F");
@@ -457,12 +501,9 @@ bool TFTPSend::OpenDataChannel() {
 }
 
 bool TFTPSend::AcceptDataChannel() {
-  if (!PassiveMode) {
-    if (!DSock_->WaitReadable(Timeout)) return false;
-    const TSocket Handle = DSock_->Accept();
-    if (Handle == INVALID_SOCKET) return false;
-    if (!DSock_->ViaSocks) DSock_->CloseSocket();
-    DSock_->AdoptSocket(Handle);
+  if (!PassiveMode && !TFTPSendDetail::AcceptFromServer(*this)) {
+    TFTPSendDetail::FailOnSocket(*this, *DSock_);
+    return false;
   }
   if (!IsDataTLS_) return true;
   DSock_->StartTls();
@@ -498,17 +539,17 @@ bool TFTPSend::ReceiveDataChannel(TStream& Stream) {
   if (!AcceptDataChannel()) return false;
   DSock_->ReceiveToStream(Stream, Timeout);
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply());
+  return IsCompletion(ReadReply()) || TFTPSendDetail::FailWithoutReply(*this);
 }
 
 bool TFTPSend::SendDataChannel(TStream& Stream) {
   TDataConnectionGuard Guard(*DSock_);
   if (!AcceptDataChannel()) return false;
   DSock_->SendStream(Stream);
-  if (DSock_->LastErrorCode != 0) return false;
+  if (DSock_->LastErrorCode != 0) return TFTPSendDetail::FailOnSocket(*this, *DSock_);
   // Closing the data connection tells the server the data is complete.
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply());
+  return IsCompletion(ReadReply()) || TFTPSendDetail::FailWithoutReply(*this);
 }
 
 bool TFTPSend::ListDirectory(const std::string& Directory, bool NamesOnly) {

@@ -13,8 +13,9 @@
 // reply longer than 64 KiB or 1000 lines fails (and drops the connection,
 // which can no longer be read in step); a command whose text holds CR or LF
 // is refused without sending anything; a passive data connection always goes
-// to the control connection's peer, whatever address a 227 reply names; a
-// custom logon table never runs more than 64 steps.
+// to the control connection's peer address, whatever address a 227 reply
+// names, and an active one is accepted only from that address; a custom
+// logon table never runs more than 64 steps.
 #pragma once
 
 #include <array>
@@ -122,7 +123,9 @@ class TFTPSend : public TNetClient {
   virtual std::int32_t SendCommand(const std::string& Command);
   // Connects, reads the greeting (1xx lines, then a 2xx), optionally runs
   // AUTH TLS, logs on, sends PBSZ/PROT under TLS, TYPE I, STRU F, MODE S and
-  // probes REST 0 / REST 1 to set CanResume. False at the first failure.
+  // probes REST 0 / REST 1 to set CanResume. False at the first failure;
+  // when the connection failed without a reply, ResultString holds the
+  // socket's error text.
   virtual bool LogOn();
   // Sends QUIT and closes the control connection whatever the reply; true
   // on a 2xx reply.
@@ -134,23 +137,28 @@ class TFTPSend : public TNetClient {
   // ---- Data connection and transfers ----
 
   // Prepares the data connection. Passive: "EPSV 1" (or "EPSV 2" over
-  // IPv6), else "PASV" (never over IPv6), then connects. Active: listens on
+  // IPv6), else "PASV" (never over IPv6), then connects to the control
+  // connection's peer address (DataIP after EPSV). Active: listens on
   // the control connection's local address and sends EPRT, else PORT.
   // False when the server refuses or the socket fails.
   virtual bool OpenDataChannel();
   // Completes the data connection after the 1xx reply: accepts the server's
-  // connection in active mode (within Timeout) and runs the data TLS
-  // handshake when IsDataTLS. False when either fails.
+  // connection in active mode (within Timeout; connections from any other
+  // address are closed at once) and runs the data TLS handshake when
+  // IsDataTLS. False when either fails; without a connection ResultString
+  // holds the socket's error text.
   virtual bool AcceptDataChannel();
   // Reads a 227 reply's "(h1,h2,h3,h4,p1,p2)" into DataIP and DataPort.
   virtual void ParsePassiveReply(const std::string& Reply);
-  // Reads a 229 reply's port into DataPort; DataIP becomes TargetHost.
+  // Reads a 229 reply's port into DataPort; DataIP becomes TargetHost (the
+  // connection itself goes to the control connection's peer address).
   virtual void ParseExtendedPassiveReply(const std::string& Reply);
   // Receives until the server closes the data connection, then reads the
   // final reply. True on a 2xx final reply.
   virtual bool ReceiveDataChannel(TStream& Stream);
   // Sends Stream from its position to its end, closes the data connection
-  // and reads the final reply. True on a 2xx final reply.
+  // and reads the final reply. True on a 2xx final reply; when sending fails
+  // ResultString holds the data connection's error text.
   virtual bool SendDataChannel(TStream& Stream);
   // "TYPE A", then "LIST" or (NamesOnly) "NLST", with " " + Directory when
   // Directory is not empty. A full listing is parsed into FtpList; the raw

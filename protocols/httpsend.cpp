@@ -152,6 +152,7 @@ bool THTTPSend::OpenConnection(bool Https) {
   // Sends and TLS handshakes wait no longer than reads do.
   Sock_.SendTimeout = Timeout;
   Sock_.TlsTimeout = Timeout;
+  Sock_.ConnectTimeout = Timeout;
   Sock_.CloseSocket();
   Sock_.Bind(IPInterface, "0");
   if (Sock_.LastErrorCode != 0) return FailAndClose();

@@ -82,6 +82,25 @@ TEST(BlockSockConnect, ClosedPortIsRefused) {
   EXPECT_EQ(Socket.LastErrorText, "Connection refused");
 }
 
+TEST(BlockSockConnect, PeerDroppingTheSynsTimesOutWithinConnectTimeout) {
+  // A listener whose accept queue is full: the system drops further SYNs.
+  TTCPBlockSocket Listener, Filler;
+  Listener.Bind("127.0.0.1", "0");
+  ASSERT_EQ(::listen(Listener.SocketHandle, 0), 0);
+  const std::string Port = std::to_string(Listener.LocalPort());
+  Filler.Connect("127.0.0.1", Port);
+  for (const bool Tunnel : {false, true}) {
+    TTCPBlockSocket Socket;
+    Socket.ConnectTimeout = 300;
+    Socket.HTTPTunnelIP = Tunnel ? "127.0.0.1" : "";
+    Socket.HTTPTunnelPort = Port;
+    const auto Start = std::chrono::steady_clock::now();
+    Socket.Connect(Tunnel ? "elsewhere" : "127.0.0.1", Port);
+    EXPECT_EQ(Socket.LastErrorCode, 10060) << Tunnel;
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, std::chrono::seconds(5));
+  }
+}
+
 TEST(BlockSockConnect, PortBeyond16BitsIsRejectedBeforeConnecting) {
   TScriptedPeer Peer({PeerClose()});
   TTCPBlockSocket Socket;
@@ -353,10 +372,13 @@ TEST(BlockSockReceive, WholeOperationBudgetWithoutInterPacketTimeout) {
 }
 
 TEST(BlockSockReceive, IntegersBlocksAndBytes) {
-  TScriptedPeer Peer({PeerSend(std::string("\x03\x00\x00\x00xyz\x00\x00\x00\x02", 11)), PeerSend("Q"), PeerClose()});
+  TScriptedPeer Peer({PeerSend(std::string("\x03\x00\x00\x00xyz\xFF\xFF\xFF\x7F\x00\x00\x00\x02", 15)),
+                      PeerSend("Q"), PeerClose()});
   TTCPBlockSocket Socket;
   ConnectTo(Socket, Peer);
   EXPECT_EQ(Socket.ReceiveBlock(Patient), "xyz");
+  EXPECT_EQ(Socket.ReceiveBlock(Patient), "");  // 2 GiB announced: refused
+  EXPECT_EQ(Socket.LastErrorCode, 10055);
   TMemoryStream Stream;
   Socket.ReceiveSizedStreamNetOrder(Stream, Patient);
   EXPECT_EQ(Stream.Size(), 0);

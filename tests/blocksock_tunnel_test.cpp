@@ -398,6 +398,7 @@ TEST(BlockSockSocks, Socks5RefusalsEndWith10091) {
       {"wrong greeting version", Bytes({4, 0}), ""},
       {"wrong reply version", Bytes({5, 0}), Bytes({4, 0, 0, 1, 1, 2, 3, 4, 0, 80})},
       {"request refused", Bytes({5, 0}), Bytes({5, 5, 0, 1, 0, 0, 0, 0, 0, 0})},
+      {"SOCKS 4 success code", Bytes({5, 0}), Bytes({5, 90, 0, 1, 0, 0, 0, 0, 0, 0})},
       {"unknown address type", Bytes({5, 0}), Bytes({5, 0, 0, 7, 1, 2, 3, 4, 0, 80})},
   };
   for (const Case& C : Cases) {
@@ -524,6 +525,7 @@ TEST(BlockSockSocks, Socks4RefusedWrongOrShortReplies) {
   };
   const Case Cases[] = {
       {"rejected", Bytes({0, 91, 0, 0, 0, 0, 0, 0}), 10091},
+      {"SOCKS 5 success code", Bytes({0, 0, 0, 0, 0, 0, 0, 0}), 10091},
       {"wrong version byte", Bytes({4, 90, 0, 0, 0, 0, 0, 0}), 10091},
       {"truncated", Bytes({0, 90, 0, 0}), 10054},
   };

@@ -226,7 +226,9 @@ TEST(FtpListBuild, ValidateAndBuildOnTheirOwn) {
   EXPECT_FALSE(list.ValidateFields());
   list.YearText = "110";
   EXPECT_TRUE(list.ValidateFields());
-  list.PermText = "-rw-r--r-T";
+  list.PermText = "-rw-r--r-T";  // sticky letters only in the last place
+  EXPECT_TRUE(list.ValidateFields());
+  list.PermText = "-rwTr--r--";
   EXPECT_FALSE(list.ValidateFields());
 }
 

@@ -78,7 +78,7 @@ TEST_F(FtpsendReplyTest, SilentServerTimesOut) {
   Ftp.Timeout = 500;
   EXPECT_FALSE(Ftp.LogOn());
   EXPECT_EQ(Ftp.ResultCode(), 0);
-  EXPECT_EQ(Ftp.ResultString(), "");
+  EXPECT_EQ(Ftp.ResultString(), "Connection timed out");
   ASSERT_FALSE(Ftp.FullResult().empty());
   EXPECT_EQ(Ftp.FullResult().back(), "");
 }
@@ -128,6 +128,7 @@ TEST_F(FtpsendReplyTest, ConnectionRefusedFailsBeforeReading) {
   EXPECT_FALSE(Ftp.LogOn());
   EXPECT_EQ(Ftp.ResultCode(), 0);
   EXPECT_NE(Ftp.Sock().LastErrorCode, 0);
+  EXPECT_EQ(Ftp.ResultString(), "Connection refused");
 }
 
 // ---- Defaults ----

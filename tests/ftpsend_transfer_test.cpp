@@ -132,16 +132,16 @@ TEST_F(FtpsendTransferTest, GarbageExtendedReplyFails) {
   EXPECT_EQ(Commands(), (Lines{"EPSV 1"}));
 }
 
-TEST_F(FtpsendTransferTest, ExtendedPassiveThroughFirewallUsesTargetHost) {
+TEST_F(FtpsendTransferTest, ExtendedPassiveThroughFirewallGoesToTheFirewallHost) {
   Serve("greet 220 Proxy\non USER 331 Password\non PASS 230 ok\non REST 502 no\n"
         "on EPSV 229 Entering Extended Passive Mode (|||{epsv}|)\non RETR 150 Sending || @send hello || 226 Done\n");
   Ftp.FWHost = "127.0.0.1";
   Ftp.FWPort = std::to_string(Server.Port());
   Ftp.FWMode = 3;
-  Ftp.TargetHost = "localhost";
+  Ftp.TargetHost = "127.0.0.2";  // nothing listens there
   ASSERT_TRUE(Ftp.LogOn());
   ASSERT_TRUE(Ftp.Download("a.txt", false));
-  EXPECT_EQ(Ftp.DataIP(), "localhost");
+  EXPECT_EQ(Ftp.DataIP(), "127.0.0.1");
   EXPECT_EQ(Ftp.DataStream().Data(), "hello");
 }
 
@@ -191,6 +191,13 @@ TEST_F(FtpsendTransferTest, ActiveForceOldPortUpload) {
   ASSERT_TRUE(Ftp.Upload("up.bin", false));
   EXPECT_EQ(ReadFile(Dir / "received"), "uploaded data");
   EXPECT_EQ(CommandsWithoutPorts(), (Lines{"PORT 127,0,0,1,*", "TYPE I", "ALLO 13", "STOR up.bin"}));
+}
+
+TEST_F(FtpsendTransferTest, ActiveTurnsAwayAnyoneButTheServer) {
+  ServeLoggedOn("on EPRT 200 ok\non RETR 150 Sending || @intrude forged || @send hello || 226 Done\n");
+  Ftp.PassiveMode = false;
+  ASSERT_TRUE(Ftp.Download("a.txt", false));
+  EXPECT_EQ(Ftp.DataStream().Data(), "hello");
 }
 
 TEST_F(FtpsendTransferTest, ActiveListensOnControlAddress) {

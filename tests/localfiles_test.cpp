@@ -117,6 +117,9 @@ TEST(WriteLog, ErrorLinesCarryTheMarkerAndReturnTheirStatus) {
 
   CapturedLog("Remote failure", 1, Returned);
   EXPECT_EQ(Returned, 1);
+
+  const std::string Forged = CapturedLog("Getted a\r\n2006/05/01 9:05:09 OK\x1B[2J\x7F\tb", 0, Returned);
+  EXPECT_EQ(Forged.substr(Forged.find(" Getted")), " Getted a\\x0D\\x0A2006/05/01 9:05:09 OK\\x1B[2J\\x7F\\x09b\n");
 }
 
 TEST(WriteLog, StampIsTheLocalTimeOfTheTimeZoneInForce) {

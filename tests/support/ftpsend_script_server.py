@@ -29,6 +29,7 @@ A PART is a reply line (CR LF is appended) or an action:
   @recv PATH       open the data connection, store what arrives in PATH
   @dataclose       open the data connection and close it at once
   @datahang        open the data connection and never send (kept open)
+  @intrude TEXT    from 127.0.0.2, send TEXT to the PORT/EPRT address first
 Substitutions in reply lines: {pasv} opens a passive listener and becomes
 "h1,h2,h3,h4,p1,p2"; {pasvport} does the same and becomes "p1,p2";
 {epsv} opens one and becomes its port number. Without a passive listener
@@ -36,6 +37,7 @@ the data connection goes to the address of the last PORT or EPRT command.
 """
 
 import argparse
+import contextlib
 import socket
 import sys
 import time
@@ -215,6 +217,9 @@ class Session:
                     f.write(chunk)
         elif action == "@dataclose":
             self.data_connection().close()
+        elif action == "@intrude":  # a refusal (reset) is what the client owes it
+            with contextlib.suppress(OSError), socket.create_connection(self.active_address, 5, ("127.0.0.2", 0)) as d:
+                d.sendall(decode(arg).encode("latin-1"))
         elif action == "@datahang":
             self.hung.append(self.data_connection())
         else:
