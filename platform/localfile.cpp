@@ -168,6 +168,11 @@ void TLocalFileWriter::Discard() {
   ::unlink(TempName_.c_str());
 }
 
+void TLocalFileWriter::Keep() {
+  CloseQuietly();
+  Created_ = false;
+}
+
 bool WriteLocalFile(const std::string& FinalName, const std::string& Data, std::string& Reason) {
   TLocalFileWriter File;
   if (!File.Create(FinalName, Reason)) return false;

@@ -37,6 +37,8 @@ class TLocalFileWriter : public TStream {
   std::int64_t Size() override;
   bool SetSize(std::int64_t NewSize) override;
   const std::string& LastReason() const { return LastReason_; }
+  // A write (or the close) fell short: the file is incomplete, LastReason() says why.
+  bool WriteFailed() const { return WriteFailed_; }
 
   // Sets the modification time of the temporary file (whether open or closed), access time kept.
   bool SetModificationTime(std::int64_t UnixSeconds);
@@ -47,6 +49,9 @@ class TLocalFileWriter : public TStream {
   bool Commit(std::string& Reason);
   // Closes it if open and removes the temporary file: only the one this object created.
   void Discard();
+  // Closes it if open and leaves the temporary file where it is, for a copy that must not be
+  // lost when the rename fails (the caller names TempName() in the log).
+  void Keep();
 
  private:
   bool Fail(int Error);

@@ -210,6 +210,7 @@ TEST(HttpGetJob, ShortChunkedBodyUnderContentLengthReplacesNothingAndSendsNoDele
   std::filesystem::create_directory(Work / "out");
   const std::string Saved = Work / "out/127_0_0_1__c.txt";
   WriteFile(Saved, "good copy");
+  WriteFile(Saved + "_Header.TXT", "good header");
   const std::string Ninety(90, 'x');
   hj::TScriptedHttpServer Server({{hj::ReadHead(),
                                hj::Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n"
@@ -217,10 +218,11 @@ TEST(HttpGetJob, ShortChunkedBodyUnderContentLengthReplacesNothingAndSendsNoDele
                                hj::ReadUntilClose()}});
   const std::string Url = Server.Url("/c");
   const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "DeleteMode=True\nHttpSaveHeader=True\n"));
-  EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "date changed " + Saved,
-                                   "ERROR: different file size."}, 2));
+  // The size check comes first: no stamp, and the good copy keeps its side file.
+  EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "ERROR: different file size."}, 2));
   EXPECT_EQ(Run.ExitCode, 2);
   EXPECT_EQ(ReadFile(Saved), "good copy");
+  EXPECT_EQ(ReadFile(Saved + "_Header.TXT"), "good header");
   EXPECT_EQ(DirectoryNames(Work / "out"), (std::vector<std::string>{"127_0_0_1__c.txt", "127_0_0_1__c.txt_Header.TXT"}));
   EXPECT_EQ(Server.AllReceived().find("DELETE"), std::string::npos);
 }
