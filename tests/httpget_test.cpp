@@ -8,6 +8,7 @@
 #include <utime.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/httpjobspeers.h"
 #include "support/httpjobsserver.h"
@@ -112,6 +113,42 @@ TEST_F(HttpGetJobNginx, DeleteModeRemovesTheResourceAndSavesTheDeleteHeader) {
   EXPECT_EQ(Header.rfind("HTTP/1.1 204 No Content\r\n", 0), 0u) << Header;
   EXPECT_NE(Nginx.AccessLog().find("GET /report.txt 200\nDELETE /report.txt 204\n"), std::string::npos)
       << Nginx.AccessLog();
+}
+
+TEST_F(HttpGetJobNginx, EntriesAtTheTemporaryNamesAreLeftAloneAndLocalFailuresAreLocal) {
+  TempDir Outside;
+  WriteFile(Outside / "other", "keep");
+  WriteFile(Served / "big.txt", std::string(5000, 'b'));
+  std::filesystem::permissions(Work.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  const std::string Url = Nginx.Url("/big.txt"), Saved = Work / "out/127_0_0_1__big_txt.txt";
+  const std::string Header = Saved + "_Header.TXT";
+  const auto Link = [&](const std::string& At) { std::filesystem::create_symlink(Outside / "other", At); };
+  const auto Fifo = [](const std::string& At) { mkfifo(At.c_str(), 0600); };
+  struct TCase {
+    std::function<void(const std::string&)> Plant;
+    std::vector<std::string> Wrapper;
+    std::string Error;
+  };
+  for (const TCase& Case : {TCase{Link, {}, ""}, TCase{Fifo, {}, ""}, TCase{nullptr, AsNobody, "Permission denied"},
+                            TCase{nullptr, WithFileSizeLimit(4), "File too large"}}) {
+    std::filesystem::remove_all(Work / "out");
+    std::filesystem::create_directory(Work / "out");
+    std::vector<std::string> Planted;
+    if (Case.Plant) Planted = {Saved, Saved + ".tmp", Header + ".tmp"};
+    for (const std::string& At : Planted) Case.Plant(At);
+    const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "HttpSaveHeader=True\nTouchDateMode=False\n"), {}, Case.Wrapper);
+    std::vector<std::string> Lines{"Target: " + Url, "http GET Result:200 OK"};
+    if (!Case.Error.empty()) Lines.push_back("ERROR: Can not write file " + Saved + ".tmp (" + Case.Error + ")");
+    EXPECT_EQ(JobLines(Run), Framed(Lines, Case.Error.empty() ? 0 : 2)) << Case.Error;
+    EXPECT_EQ(ReadFile(Outside / "other"), "keep");
+    std::vector<std::string> Left;
+    if (Case.Plant) Left = {Saved, Saved + ".tmp", Header, Header + ".tmp"};
+    for (std::string& Name : Left) Name = std::filesystem::path(Name).filename().string();
+    EXPECT_EQ(DirectoryNames(Work / "out"), Left) << Case.Error;
+    if (Case.Plant) {
+      EXPECT_TRUE(ReadFile(Saved) == std::string(5000, 'b'));
+    }
+  }
 }
 
 TEST_F(HttpGetJobNginx, HttpsDirectAndThroughTinyproxy) {
