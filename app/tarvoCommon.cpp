@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/filesys.h"
+#include "platform/localfile.h"
 #include "platform/profile.h"
 #include "platform/systime.h"
 
@@ -271,18 +272,30 @@ bool CheckLocalFileSize(bool Exact, const std::string& FileName, std::int64_t Ex
   return Exact ? Actual == Expected : Actual >= Expected;
 }
 
-bool SetLocalFileDate(const std::string& FileName, double LocalDateTime) {
-  // File dates are kept at the precision of packed DOS dates: 1980..2107,
-  // seconds rounded down to even.
+namespace {
+
+// File dates are kept at the precision of packed DOS dates: 1980..2107,
+// seconds rounded down to even.
+bool PackedFileTime(double LocalDateTime, std::int64_t& Seconds) {
   int Year, Month, Day, Hour, Minute, Second, MilliSecond;
   DecodeDate(LocalDateTime, Year, Month, Day);
   DecodeTime(LocalDateTime, Hour, Minute, Second, MilliSecond);
   if (Year < 1980 || Year > 2107) return false;
   double Date = 0, Time = 0;
   if (!TryEncodeDate(Year, Month, Day, Date) || !TryEncodeTime(Hour, Minute, Second & ~1, 0, Time)) return false;
+  return LocalDateTimeToUnix(Date + Time, Seconds);
+}
+
+}  // namespace
+
+bool SetLocalFileDate(const std::string& FileName, double LocalDateTime) {
   std::int64_t Seconds = 0;
-  if (!LocalDateTimeToUnix(Date + Time, Seconds)) return false;
-  return SetFileModificationTime(FileName, Seconds);
+  return PackedFileTime(LocalDateTime, Seconds) && SetFileModificationTime(FileName, Seconds);
+}
+
+bool SetLocalFileDate(TLocalFileWriter& File, double LocalDateTime) {
+  std::int64_t Seconds = 0;
+  return PackedFileTime(LocalDateTime, Seconds) && File.SetModificationTime(Seconds);
 }
 
 int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class TLocalFileWriter;
+
 // The five job kinds, in the order of their numeric values.
 enum class JobMode : std::uint8_t { FtpGet = 0, FtpPut = 1, HttpGet = 2, HttpPut = 3, HttpPostFile = 4 };
 
@@ -89,6 +91,9 @@ bool CheckLocalFileSize(bool Exact, const std::string& FileName, std::int64_t Ex
 // cannot be opened for writing, the date is outside 1980..2107, or the
 // system refuses.
 bool SetLocalFileDate(const std::string& FileName, double LocalDateTime);
+
+// The same for the temporary file a job is writing, never through a link.
+bool SetLocalFileDate(TLocalFileWriter& File, double LocalDateTime);
 
 // Fills Names with the bare names of the plain files in the directory of
 // Path whose names match its last component ("*" any run, "?" one character,

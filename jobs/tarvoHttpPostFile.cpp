@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/filewrite.h"
+#include "platform/filesys.h"
+#include "platform/localfile.h"
 #include "platform/memory.h"
 #include "protocols/httpsend.h"
 #include "util/codec.h"
@@ -140,7 +141,7 @@ void WriteResponseFile(const std::string& FileName, const TStringList& Lines) {
   std::string Text;
   for (const std::string& Line : Lines) Text += Line + "\r\n";
   std::string Reason;
-  if (!WriteWholeFile(FileName, Text, Reason))
+  if (!WriteLocalFile(FileName, Text, Reason))
     throw std::runtime_error("Can not write file " + FileName + " (" + Reason + ")");
 }
 
@@ -152,7 +153,7 @@ std::int32_t FinishFile(const TtarvoParam& Param, const std::string& Path, const
     if (Ok) {
       WriteLog("http send End " + Path, 0);
       if (Param.DeleteMode) {
-        if (RemoveFile(Path))
+        if (DeleteLocalFile(Path))
           WriteLog("Deleted " + Path, 0);
         else
           Status = WriteLog("Can not delete local file. " + Path, 2);

@@ -582,6 +582,18 @@ bool TFTPSend::Download(const std::string& FileName, bool Resume) {
   return TFTPSendDetail::Retrieve(*this, FileName, File, Resume);
 }
 
+bool TFTPSend::DownloadToStream(const std::string& FileName, TStream& Target) {
+  if (FileName.empty()) return false;
+  if (!OpenDataChannel()) return false;
+  TDataConnectionGuard Guard(*DSock_);
+  return TFTPSendDetail::Retrieve(*this, FileName, Target, false);
+}
+
+bool TFTPSend::UploadFromStream(const std::string& FileName, TStream& Source) {
+  if (FileName.empty()) return false;
+  return TFTPSendDetail::Store(*this, Source, "STOR " + FileName, 0);
+}
+
 bool TFTPSend::Upload(const std::string& FileName, bool Resume) {
   if (FileName.empty()) return false;
   std::int64_t Offset = 0;

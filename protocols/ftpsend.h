@@ -169,6 +169,12 @@ class TFTPSend : public TNetClient {
   // the server can resume). False on an empty name, a refusal, a local file
   // that cannot be opened or written, or a final reply other than 2xx.
   virtual bool Download(const std::string& FileName, bool Resume);
+  // "RETR " + FileName into Target, which the caller created and owns; DirectFile and DataStream
+  // are not used. False on an empty name, a refusal, a final reply other than 2xx, or a write to
+  // Target that fell short (the transfer stops there; Target knows why).
+  virtual bool DownloadToStream(const std::string& FileName, TStream& Target);
+  // "STOR " + FileName from Source, from its start to its end, which the caller opened and owns.
+  virtual bool UploadFromStream(const std::string& FileName, TStream& Source);
   // "STOR " + FileName from DataStream or DirectFileName; when resuming,
   // continues after the size the server reports for the file.
   virtual bool Upload(const std::string& FileName, bool Resume);

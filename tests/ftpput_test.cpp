@@ -190,6 +190,30 @@ TEST(FtpPutJobScripted, ARefusedUploadIsLoggedAndTheNextFileStillGoes) {
   EXPECT_EQ(ReadFile(Store / "2.txt"), "two");
 }
 
+TEST(FtpPutJobPeers, VsftpdAnUnreadableFileAndAFailedLocalDeleteAreLocalFailures) {
+  TempDir Work, Root;
+  fs::permissions(Work.Path(), fs::perms::owner_all | fs::perms::others_exec);
+  fs::create_directories(Work / "out");
+  WriteFile(Work / "out/1.txt", "secret");
+  fs::permissions(Work / "out/1.txt", fs::perms::owner_read | fs::perms::owner_write);
+  WriteFile(Work / "out/2.txt", "two");
+  fs::create_directory(Root / "in");
+  fs::permissions(Root / "in", fs::perms::all);
+  VsFtpServer Server;
+  ASSERT_TRUE(Server.Start(Root.Path()));
+  WriteJobFile(Work / "job.ini", {{"put", With(PutJob(Server.Port(), "in", "out/*.*"), {{"DeleteMode", "true"}})}});
+  // Run as nobody: 1.txt cannot be read, and nothing in out/ can be removed.
+  const TJobRun Run = RunJobFile("job.ini", Work.Path(), {}, AsNobody);
+  EXPECT_EQ(Run.Lines, Join({{"===== Section: put Mode: FTP PUT", "Login 127.0.0.1:" + std::to_string(Server.Port()),
+                              "ERROR: Can not read local file " + Work / "out/1.txt (Permission denied)",
+                              "Putted " + Work / "out/2.txt",
+                              "ERROR: Can not delete local file. " + Work / "out/2.txt (Permission denied)"},
+                             Tail2}))
+      << Run.ErrorText;
+  EXPECT_FALSE(FileExists(Root / "in/1.txt"));
+  EXPECT_EQ(ReadFile(Root / "in/2.txt") + ReadFile(Work / "out/1.txt"), "twosecret");
+}
+
 TEST(FtpPutJobScripted, RefusedLogonStillEndsTheSession) {
   TempDir Work, Store;
   fs::create_directories(Work / "out");

@@ -115,6 +115,31 @@ TEST_F(HttpGetJobNginx, DeleteModeRemovesTheResourceAndSavesTheDeleteHeader) {
       << Nginx.AccessLog();
 }
 
+TEST_F(HttpGetJobNginx, LinksAtEveryNameAreLeftAloneAndLocalFailuresAreLocal) {
+  TempDir Outside;
+  WriteFile(Outside / "other", "keep");
+  WriteFile(Served / "big.txt", std::string(5000, 'b'));
+  std::filesystem::permissions(Work.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  const std::string Url = Nginx.Url("/big.txt"), Saved = Work / "out/127_0_0_1__big_txt.txt";
+  const std::vector<std::string> Links = {Saved, Saved + ".tmp", Saved + "_Header.TXT", Saved + "_Header.TXT.tmp"};
+  for (const auto& [Wrapper, Error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{}, ""}, {AsNobody, "Permission denied"}, {WithFileSizeLimit(4), "File too large"}}) {
+    std::filesystem::remove_all(Work / "out");
+    std::filesystem::create_directory(Work / "out");
+    if (Error.empty())
+      for (const std::string& At : Links) std::filesystem::create_symlink(Outside / "other", At);
+    const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "HttpSaveHeader=True\nTouchDateMode=False\n"), {}, Wrapper);
+    std::vector<std::string> Lines{"Target: " + Url, "http GET Result:200 OK"};
+    if (!Error.empty()) Lines.push_back("ERROR: Can not write file " + Saved + ".tmp (" + Error + ")");
+    EXPECT_EQ(JobLines(Run), Framed(Lines, Error.empty() ? 0 : 2)) << Error;
+    EXPECT_EQ(ReadFile(Outside / "other"), "keep");
+    // The links stay, but the final name is replaced; a failure leaves nothing behind.
+    EXPECT_EQ(DirectoryNames(Work / "out").size(), Error.empty() ? 4u : 0u);
+    EXPECT_EQ(std::filesystem::is_regular_file(std::filesystem::symlink_status(Saved)), Error.empty());
+    EXPECT_TRUE(!Error.empty() || ReadFile(Saved) == std::string(5000, 'b'));
+  }
+}
+
 TEST_F(HttpGetJobNginx, HttpsDirectAndThroughTinyproxy) {
   TTinyproxyPeer Proxy;
   ASSERT_TRUE(Proxy.Start(Nginx.TlsPort()));
@@ -211,6 +236,7 @@ TEST(HttpGetJob, ShortChunkedBodyUnderContentLengthReplacesNothingAndSendsNoDele
   std::filesystem::create_directory(Work / "out");
   const std::string Saved = Work / "out/127_0_0_1__c.txt";
   WriteFile(Saved, "good copy");
+  WriteFile(Saved + "_Header.TXT", "good header");
   const std::string Ninety(90, 'x');
   hj::TScriptedHttpServer Server({{hj::ReadHead(),
                                hj::Send("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n"
@@ -218,10 +244,11 @@ TEST(HttpGetJob, ShortChunkedBodyUnderContentLengthReplacesNothingAndSendsNoDele
                                hj::ReadUntilClose()}});
   const std::string Url = Server.Url("/c");
   const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "DeleteMode=True\nHttpSaveHeader=True\n"));
-  EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "date changed " + Saved,
-                                   "ERROR: different file size."}, 2));
+  // The size check comes first: no stamp, and the good copy keeps its side file.
+  EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK", "ERROR: different file size."}, 2));
   EXPECT_EQ(Run.ExitCode, 2);
   EXPECT_EQ(ReadFile(Saved), "good copy");
+  EXPECT_EQ(ReadFile(Saved + "_Header.TXT"), "good header");
   EXPECT_EQ(DirectoryNames(Work / "out"), (std::vector<std::string>{"127_0_0_1__c.txt", "127_0_0_1__c.txt_Header.TXT"}));
   EXPECT_EQ(Server.AllReceived().find("DELETE"), std::string::npos);
 }
