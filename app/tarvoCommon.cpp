@@ -94,6 +94,15 @@ JobMode ReadMode(const TProfile& Profile, std::size_t Section) {
   return JobMode::FtpGet;
 }
 
+// Empty counts as not written.
+FtpTlsMode ReadFtpTls(const TProfile& Profile, std::size_t Section) {
+  const std::string Text = UpperAscii(Profile.ReadString(Section, "FtpTls", "NONE"));
+  if (Text == "NONE" || Text.empty()) return FtpTlsMode::None;
+  if (Text == "EXPLICIT") return FtpTlsMode::Explicit;
+  if (Text == "IMPLICIT") return FtpTlsMode::Implicit;
+  return FtpTlsMode::Invalid;
+}
+
 TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   TtarvoParam Job;
   Job.SectionName = Profile.SectionName(Section);
@@ -124,6 +133,9 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   Job.ProxyMode = ReadInteger(Profile, Section, "ProxyMode", 0);
   Job.ProxyUserName = Text("ProxyUserName", "");
   Job.ProxyPassword = Text("ProxyPassword", "");
+  Job.TlsVerify = ReadTrueOnly(Profile, Section, "TlsVerify");
+  Job.TlsCaFile = Text("TlsCaFile", "");
+  Job.FtpTls = ReadFtpTls(Profile, Section);
   return Job;
 }
 

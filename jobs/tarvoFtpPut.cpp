@@ -58,6 +58,7 @@ std::string FtpPutLocalDirectory(const std::string& LocalPath) {
 }
 
 std::int32_t RunFtpPutJob(const TtarvoParam& Param) {
+  if (const std::int32_t Refused = RefuseUnknownFtpTls(Param)) return Refused;
   std::vector<std::string> Names;
   if (ListLocalFiles(Param.LocalPath, Names) == 0) return WriteLog("no file " + Param.LocalPath, 0);
 

@@ -132,6 +132,21 @@ struct TFTPSendDetail {
     FailLocally(Self, Reason);
   }
 
+  // A control connection that failed to connect or to start TLS is closed
+  // before anything (QUIT included) could go out in the clear; the
+  // socket's error text says why.
+  static bool FailConnection(TFTPSend& Self) {
+    const std::string Reason = Self.Sock_->LastErrorText;
+    DropControl(Self, Reason);
+    return false;
+  }
+
+  // The data connections check certificates as the control connection does.
+  static void ShareTlsSettings(TFTPSend& Self) {
+    Self.DSock_->SSLverifyCert = Self.Sock_->SSLverifyCert;
+    Self.DSock_->SSLCertCAFile = Self.Sock_->SSLCertCAFile;
+  }
+
   static std::string HostText(const TFTPSend& Self) {
     if (Self.TargetPort == "ftp" || Self.TargetPort == "21") return Self.TargetHost;
     return Self.TargetHost + ":" + Self.TargetPort;
@@ -183,20 +198,31 @@ struct TFTPSendDetail {
 
   static bool NegotiateTls(TFTPSend& Self) {
     if (!Self.AutoTLS || Self.IsTLS_) return true;
-    if (!IsCompletion(Self.SendCommand("AUTH TLS"))) return true;
+    if (!IsCompletion(Self.SendCommand("AUTH TLS"))) {
+      if (!Self.TLSRequired) return true;
+      // The refusal stays in the reply state; the user name must not follow
+      // in the clear.
+      Self.Sock_->AbortSocket();
+      return false;
+    }
     Self.Sock_->StartTls();
     Self.IsTLS_ = Self.Sock_->LastErrorCode == 0;
     Self.DSock_->SSLCertificateFile = Self.Sock_->SSLCertificateFile;
     Self.DSock_->SSLPrivateKeyFile = Self.Sock_->SSLPrivateKeyFile;
     Self.DSock_->SSLCertCAFile = Self.Sock_->SSLCertCAFile;
-    return Self.IsTLS_;
+    return Self.IsTLS_ || FailConnection(Self);
   }
 
-  static void ProtectData(TFTPSend& Self) {
-    if (!Self.IsTLS_) return;
+  // False only when TLS is required and the server refuses PROT P: the
+  // files must not cross in the clear.
+  static bool ProtectData(TFTPSend& Self) {
+    if (!Self.IsTLS_) return true;
     Self.SendCommand("PBSZ 0");
     if (Self.TLSonData) Self.IsDataTLS_ = IsCompletion(Self.SendCommand("PROT P"));
-    if (!Self.IsDataTLS_) Self.SendCommand("PROT C");
+    if (Self.IsDataTLS_) return true;
+    if (Self.TLSRequired && Self.TLSonData) return false;
+    Self.SendCommand("PROT C");
+    return true;
   }
 
   static void ProbeRestart(TFTPSend& Self) {
@@ -381,6 +407,7 @@ bool TFTPSend::ConnectControl() {
     Socket->SendTimeout = Timeout;
     Socket->TlsTimeout = Timeout;
   }
+  TFTPSendDetail::ShareTlsSettings(*this);
   Sock_->CloseSocket();
   Sock_->Bind(IPInterface, "0");
   if (FullSSL) Sock_->SetTlsEnabled(true);
@@ -399,13 +426,13 @@ bool TFTPSend::LogOn() {
     TFTPSendDetail::FailLocally(*this, "Custom logon table is empty");
     return false;
   }
-  if (!ConnectControl()) return false;
+  if (!ConnectControl()) return TFTPSendDetail::FailConnection(*this);
   IsTLS_ = FullSSL;
   IsDataTLS_ = false;
   if (!TFTPSendDetail::ReadGreeting(*this)) return false;
   if (!TFTPSendDetail::NegotiateTls(*this)) return false;
   if (!RunLogonSteps(FWMode)) return false;
-  TFTPSendDetail::ProtectData(*this);
+  if (!TFTPSendDetail::ProtectData(*this)) return false;
   SendCommand("TYPE I");
   SendCommand("STRU F");
   SendCommand("MODE S");
@@ -443,6 +470,9 @@ bool TFTPSend::RunLogonSteps(std::int32_t Mode) {
 }
 
 bool TFTPSend::LogOff() {
+  // A logon that failed to connect, or stopped before sending anything
+  // in the clear, left no connection to end.
+  if (Sock_->SocketHandle == INVALID_SOCKET) return false;
   const std::int32_t Code = SendCommand("QUIT");
   Sock_->CloseSocket();
   return IsCompletion(Code);
@@ -465,8 +495,15 @@ bool TFTPSend::AcceptDataChannel() {
     DSock_->AdoptSocket(Handle);
   }
   if (!IsDataTLS_) return true;
+  // The server ties the data connection to the logged-on session by the
+  // resumed TLS session; the certificate must name the host the control
+  // connection was checked against, not the address data goes to.
+  DSock_->TlsPeerName = Sock_->TlsPeerName;
+  DSock_->TlsReuseSession = Sock_->TlsSessionForReuse();
   DSock_->StartTls();
-  return DSock_->LastErrorCode == 0;
+  if (DSock_->LastErrorCode == 0) return true;
+  TFTPSendDetail::FailLocally(*this, DSock_->LastErrorText);
+  return false;
 }
 
 void TFTPSend::ParsePassiveReply(const std::string& Reply) {
@@ -497,8 +534,15 @@ bool TFTPSend::ReceiveDataChannel(TStream& Stream) {
   TDataConnectionGuard Guard(*DSock_);
   if (!AcceptDataChannel()) return false;
   DSock_->ReceiveToStream(Stream, Timeout);
+  // A bare close of a TLS data connection may have cut the data anywhere.
+  const bool Whole = DSock_->TlsEndedCleanly();
+  std::string Ending = DSock_->TlsFailureReason();
+  if (Ending.empty()) Ending = DSock_->LastErrorText;
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply());
+  if (!IsCompletion(ReadReply())) return false;
+  if (Whole) return true;
+  TFTPSendDetail::FailLocally(*this, "Data connection ended without TLS close_notify (" + Ending + ")");
+  return false;
 }
 
 bool TFTPSend::SendDataChannel(TStream& Stream) {

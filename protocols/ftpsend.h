@@ -96,6 +96,9 @@ class TFTPSend : public TNetClient {
   bool AutoTLS = false;     // try AUTH TLS after the greeting
   bool FullSSL = false;     // TLS from the first byte of the control connection
   bool TLSonData = true;    // ask for protected data connections under TLS
+  // With AutoTLS or FullSSL: a refused AUTH TLS or PROT P fails the logon
+  // and nothing more is sent in the clear (no falling back).
+  bool TLSRequired = false;
   // Used only when FWMode is -1 and FWHost is set; an all-zero table is
   // refused by LogOn before it connects.
   LogonStepTable CustomLogonTable{};
@@ -123,6 +126,10 @@ class TFTPSend : public TNetClient {
   // Connects, reads the greeting (1xx lines, then a 2xx), optionally runs
   // AUTH TLS, logs on, sends PBSZ/PROT under TLS, TYPE I, STRU F, MODE S and
   // probes REST 0 / REST 1 to set CanResume. False at the first failure.
+  // A failed connection or TLS handshake leaves the socket's error text
+  // (with the certificate check's reason) in ResultString and the control
+  // connection closed, as does a refused AUTH TLS under TLSRequired (its
+  // reply stays in ResultString).
   virtual bool LogOn();
   // Sends QUIT and closes the control connection whatever the reply; true
   // on a 2xx reply.
@@ -140,14 +147,17 @@ class TFTPSend : public TNetClient {
   virtual bool OpenDataChannel();
   // Completes the data connection after the 1xx reply: accepts the server's
   // connection in active mode (within Timeout) and runs the data TLS
-  // handshake when IsDataTLS. False when either fails.
+  // handshake when IsDataTLS, resuming the control connection's session
+  // and checking the certificate against the control connection's host.
+  // False when either fails (a failed handshake's reason in ResultString).
   virtual bool AcceptDataChannel();
   // Reads a 227 reply's "(h1,h2,h3,h4,p1,p2)" into DataIP and DataPort.
   virtual void ParsePassiveReply(const std::string& Reply);
   // Reads a 229 reply's port into DataPort; DataIP becomes TargetHost.
   virtual void ParseExtendedPassiveReply(const std::string& Reply);
   // Receives until the server closes the data connection, then reads the
-  // final reply. True on a 2xx final reply.
+  // final reply. True on a 2xx final reply, and under data TLS only when
+  // the server ended the session with close_notify.
   virtual bool ReceiveDataChannel(TStream& Stream);
   // Sends Stream from its position to its end, closes the data connection
   // and reads the final reply. True on a 2xx final reply.
