@@ -36,6 +36,7 @@
 
 #include "bench/support/benchports.h"
 
+#include "net/blocksock.h"
 #include "protocols/ftpsend.h"
 
 namespace {
@@ -105,7 +106,7 @@ void Report(const char* What, const char* Who, const TRun& Run, std::int64_t Byt
 struct TContender {
   const char* Who;
   std::function<TRun()> Once;
-  std::vector<TRun> Runs;
+  std::vector<TRun> Runs = {};
 };
 
 // Every contender once per round, in turn.

@@ -370,6 +370,11 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   void StartTls();
   // SSL_shutdown of the session (if any), then TLS off.
   void CloseTls();
+  // Ends our direction only: close_notify under TLS, then the half-close.
+  // The peer reads to that end while its replies can still arrive: closing
+  // at once could meet them with a reset that drops what we sent last.
+  // CloseSocket follows.
+  void EndSending();
   // The established session, for another socket's TlsReuseSession; null
   // without one.
   std::shared_ptr<SSL_SESSION> TlsSessionForReuse() const;

@@ -209,6 +209,11 @@ void TTCPBlockSocket::Handshake() {
     LastErrorCode = WSAEACCES;
 }
 
+void TTCPBlockSocket::EndSending() {
+  if (TlsEnabled) CloseTls();
+  if (SocketHandle != INVALID_SOCKET) ::shutdown(SocketHandle, SHUT_WR);
+}
+
 std::string TTCPBlockSocket::TlsFailureReason() const {
   if (LastErrorCode == WSAETIMEDOUT) return {};
   if (SSLverifyCert && TlsSession != nullptr) {

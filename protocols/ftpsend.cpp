@@ -134,10 +134,13 @@ struct TFTPSendDetail {
 
   // A control connection that failed to connect or to start TLS is closed
   // before anything (QUIT included) could go out in the clear; the
-  // socket's error text says why.
+  // socket's error text says why, and its error state stays for the caller.
   static bool FailConnection(TFTPSend& Self) {
+    const std::int32_t Code = Self.Sock_->LastErrorCode;
     const std::string Reason = Self.Sock_->LastErrorText;
     DropControl(Self, Reason);
+    Self.Sock_->LastErrorCode = Code;
+    Self.Sock_->LastErrorText = Reason;
     return false;
   }
 
@@ -550,9 +553,12 @@ bool TFTPSend::SendDataChannel(TStream& Stream) {
   if (!AcceptDataChannel()) return false;
   DSock_->SendStream(Stream);
   if (DSock_->LastErrorCode != 0) return false;
-  // Closing the data connection tells the server the data is complete.
+  // The end of our sending tells the server the data is complete; the
+  // connection is closed once the server has confirmed it.
+  DSock_->EndSending();
+  const bool Stored = IsCompletion(ReadReply());
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply());
+  return Stored;
 }
 
 bool TFTPSend::ListDirectory(const std::string& Directory, bool NamesOnly) {

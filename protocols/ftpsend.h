@@ -159,8 +159,9 @@ class TFTPSend : public TNetClient {
   // final reply. True on a 2xx final reply, and under data TLS only when
   // the server ended the session with close_notify.
   virtual bool ReceiveDataChannel(TStream& Stream);
-  // Sends Stream from its position to its end, closes the data connection
-  // and reads the final reply. True on a 2xx final reply.
+  // Sends Stream from its position to its end, ends the sending direction
+  // (close_notify under TLS, then the half-close), reads the final reply
+  // and closes the data connection. True on a 2xx final reply.
   virtual bool SendDataChannel(TStream& Stream);
   // "TYPE A", then "LIST" or (NamesOnly) "NLST", with " " + Directory when
   // Directory is not empty. A full listing is parsed into FtpList; the raw

@@ -120,9 +120,6 @@ TEST(JobFile, EveryKeyIsReadIntoItsField) {
   EXPECT_TRUE(Job.TlsVerify);
   EXPECT_EQ(Job.TlsCaFile, "/etc/ca.pem");
   EXPECT_EQ(Job.FtpTls, FtpTlsMode::Implicit);
-  EXPECT_EQ(LoadOne("FTPGET", "FtpTls=EXPLICIT").FtpTls, FtpTlsMode::Explicit);
-  EXPECT_EQ(LoadOne("FTPGET", "FtpTls=").FtpTls, FtpTlsMode::None);
-  EXPECT_EQ(LoadOne("FTPGET", "FtpTls=tls").FtpTls, FtpTlsMode::Invalid);
 }
 
 TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
