@@ -21,6 +21,9 @@
 
 namespace {
 
+// What one read of the socket may take in for the session.
+constexpr int TlsReadBufferSize = 256 * 1024;
+
 bool IsAddressLiteral(const std::string& Host) { return IsIPv4Literal(Host) || IsIPv6Literal(Host); }
 
 // The host as the certificate names it: without the brackets an IPv6
@@ -29,6 +32,11 @@ std::string BareHost(const std::string& Host) {
   if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']') return Host.substr(1, Host.size() - 2);
   return Host;
 }
+
+// Whether the session has taken in records it has not yet handed out. What
+// it holds after a read that wanted more is only part of a record, which
+// must wait for the socket rather than be read again at once.
+bool HoldsWholeRecords(SSL* Session) { return SSL_has_pending(Session) == 1 && !SSL_want_read(Session); }
 
 std::int64_t RawBytesQueued(int Descriptor) {
   int Count = 0;
@@ -85,6 +93,11 @@ void TTCPBlockSocket::SetTlsEnabled(bool Value) {
 
 void TTCPBlockSocket::SetUpTlsContext() {
   SSL_CTX_set_cipher_list(TlsContext, SSLCiphers.c_str());
+  // The session takes in as much as has arrived with each read of the
+  // socket, instead of a header and then a body per record (see
+  // HoldsWholeRecords).
+  SSL_CTX_set_read_ahead(TlsContext, 1);
+  SSL_CTX_set_default_read_buffer_len(TlsContext, TlsReadBufferSize);
   SSL_CTX_set_verify(TlsContext, SSLverifyCert ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   SSL_CTX_set_default_passwd_cb(TlsContext, SupplyKeyPassword);
   SSL_CTX_set_default_passwd_cb_userdata(TlsContext, this);
@@ -352,6 +365,7 @@ std::int64_t TTCPBlockSocket::BytesPending() {
   if (!TlsActive()) return TBlockSocket::BytesPending();
   const int Decrypted = SSL_pending(TlsSession);
   if (Decrypted > 0) return Decrypted;
+  if (HoldsWholeRecords(TlsSession)) return TlsReadBufferSize;
   const std::int64_t Raw = TBlockSocket::BytesPending();
   if (Raw > 0 || (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0) return Raw;
   // Readers take "readable with nothing pending" for the peer's clean end.
@@ -366,7 +380,8 @@ bool TTCPBlockSocket::WaitReadable(std::int32_t Timeout) {
   // Decrypted bytes are ready to read, and so is the end of a session the
   // peer has closed (its close_notify may already have been taken in with
   // the last data, while the peer keeps the connection open).
-  if (TlsActive() && (SSL_pending(TlsSession) > 0 || (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0)) {
+  if (TlsActive() && (SSL_pending(TlsSession) > 0 || HoldsWholeRecords(TlsSession) ||
+                      (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0)) {
     LastErrorCode = 0;
     DoStatus(HS_Readable, "");
     return true;
