@@ -127,6 +127,9 @@ const char* const KnownKeys[] = {
     "ProxyMode",
     "ProxyUserName",
     "ProxyPassword",
+    "TlsVerify",
+    "TlsCaFile",
+    "FtpTls",
 };
 
 bool IsKnownKey(const std::string& Key) {
@@ -141,6 +144,15 @@ std::vector<std::string> UnknownKeysOf(const TProfile& Profile, std::size_t Sect
   for (const std::string& Key : Profile.KeyNames(Section))
     if (!IsKnownKey(Key)) Unknown.push_back(Key);
   return Unknown;
+}
+
+// Empty counts as not written.
+FtpTlsMode ReadFtpTls(const TProfile& Profile, std::size_t Section) {
+  const std::string Text = UpperAscii(Profile.ReadString(Section, "FtpTls", "NONE"));
+  if (Text == "NONE" || Text.empty()) return FtpTlsMode::None;
+  if (Text == "EXPLICIT") return FtpTlsMode::Explicit;
+  if (Text == "IMPLICIT") return FtpTlsMode::Implicit;
+  return FtpTlsMode::Invalid;
 }
 
 TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
@@ -174,6 +186,9 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   Job.ProxyMode = ReadInteger(Profile, Section, "ProxyMode", 0);
   Job.ProxyUserName = Text("ProxyUserName", "");
   Job.ProxyPassword = Text("ProxyPassword", "");
+  Job.TlsVerify = ReadTrueOnly(Profile, Section, "TlsVerify");
+  Job.TlsCaFile = Text("TlsCaFile", "");
+  Job.FtpTls = ReadFtpTls(Profile, Section);
   return Job;
 }
 

@@ -12,6 +12,11 @@ class TLocalFileWriter;
 // The five job kinds, in the order of their numeric values.
 enum class JobMode : std::uint8_t { FtpGet = 0, FtpPut = 1, HttpGet = 2, HttpPut = 3, HttpPostFile = 4 };
 
+// FTP over TLS for the FTP jobs: none, AUTH TLS after the greeting, or TLS
+// from the first byte. Invalid: a value the reader did not know, which the
+// jobs refuse rather than guess whether to protect the session.
+enum class FtpTlsMode : std::uint8_t { None = 0, Explicit = 1, Implicit = 2, Invalid = 3 };
+
 // One job, as read from one section of the job file. Every field is filled
 // by LoadJobs, with the defaults of the job's mode where a key is missing.
 struct TtarvoParam {
@@ -42,6 +47,10 @@ struct TtarvoParam {
   std::int32_t ProxyMode = 0;
   std::string ProxyUserName;
   std::string ProxyPassword;
+  // Keys added later; a job file without them behaves as before.
+  bool TlsVerify = false;  // check certificate chain and host name
+  std::string TlsCaFile;   // trusted certificates (PEM); empty: the system's
+  FtpTlsMode FtpTls = FtpTlsMode::None;
 };
 
 using TArrayOftarvoParam = std::vector<TtarvoParam>;

@@ -137,6 +137,7 @@ std::string FtpGetLocalDirectory(const std::string& LocalPath) {
 }
 
 std::int32_t RunFtpGetJob(const TtarvoParam& Param) {
+  if (const std::int32_t Refused = RefuseUnknownFtpTls(Param)) return Refused;
   const std::string LocalDir = FtpGetLocalDirectory(Param.LocalPath);
   if (!IsDirectory(LocalDir)) return WriteLog("Dest Path not found or can not write. " + LocalDir, 2);
   const TRemotePath Remote = SplitRemotePath(Param.RemotePath);

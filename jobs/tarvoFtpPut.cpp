@@ -64,6 +64,7 @@ std::string FtpPutLocalDirectory(const std::string& LocalPath) {
 }
 
 std::int32_t RunFtpPutJob(const TtarvoParam& Param) {
+  if (const std::int32_t Refused = RefuseUnknownFtpTls(Param)) return Refused;
   std::vector<std::string> Names;
   if (ListUploadFiles(Param.LocalPath, Names) == 0) {
     const std::string LocalDir = FtpPutLocalDirectory(Param.LocalPath);

@@ -81,6 +81,8 @@ void ConfigureClient(THTTPSend& Http, const TtarvoParam& Param) {
   // With 1.0 the engine closes after every response anyway; its default
   // keeps "Connection: close" off the wire.
   if (Version11) Http.KeepAlive = Param.HttpKeepAlive;
+  Http.Sock().SSLverifyCert = Param.TlsVerify;
+  if (Param.TlsVerify) Http.Sock().SSLCertCAFile = Param.TlsCaFile;
   if (Param.ProxyHost.empty()) return;
   Http.ProxyHost = Param.ProxyHost;
   Http.ProxyPort = Param.ProxyPort;

@@ -55,6 +55,8 @@ void ConfigureClient(THTTPSend& Http, const TtarvoParam& Param) {
   Http.Timeout = Param.Timeout;
   Http.UserName = Param.UserName;
   Http.Password = Param.Password;
+  Http.Sock().SSLverifyCert = Param.TlsVerify;
+  if (Param.TlsVerify) Http.Sock().SSLCertCAFile = Param.TlsCaFile;
   if (Param.ProxyHost.empty()) return;
   Http.ProxyHost = Param.ProxyHost;
   Http.ProxyPort = Param.ProxyPort;

@@ -12,6 +12,7 @@
 #include "support/httpjobspeers.h"
 #include "support/httpjobsserver.h"
 #include "support/testsupport.h"
+#include "support/tlsproxyservers.h"
 
 using namespace testsupport;
 namespace hj = testsupport::httpjobs;
@@ -155,6 +156,35 @@ TEST_F(HttpGetJobNginx, HttpsDirectAndThroughTinyproxy) {
     const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "TouchDateMode=False\n" + Extra));
     EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "http GET Result:200 OK"}, 0)) << Extra;
     EXPECT_EQ(ReadFile(Saved), "day,amount\n1,100\n") << Url << " " << Extra;
+  }
+}
+
+// TlsVerify against openssl s_server, whose body runs until its TLS close:
+// the certificate checks and the reason each failure is logged with.
+TEST(HttpGetJobTls, CertificateChecks) {
+  TempDir CertDir, Work;
+  tlsproxyservers::TestCertificates C;
+  ASSERT_TRUE(C.Make(CertDir.Path()));
+  std::filesystem::create_directory(Work / "out");
+  WriteFile(Work / "r.txt", "checked\n");
+  const std::string Verify = "TlsVerify=true\nTlsCaFile=" + C.CaFile + "\n";
+  const std::vector<std::vector<std::string>> Cases{
+      {C.ServerCert, C.ServerKey, Verify, ""},
+      {C.ServerCert, C.ServerKey, "TlsVerify=True\n", "certificate verify failed: unable to get local issuer certificate"},
+      {C.WrongNameCert, C.WrongNameKey, Verify, "host name mismatch"},
+      {C.ExpiredCert, C.ExpiredKey, Verify, "certificate verify failed: certificate has expired"},
+  };
+  for (const auto& Case : Cases) {
+    BackgroundProcess Server;
+    const int Port = FreePort();
+    ASSERT_TRUE(tlsproxyservers::StartOpensslServer(Server, Port, Case[0], Case[1], {"-WWW"}, Work.Path()));
+    const std::string Url = "https://localhost:" + std::to_string(Port) + "/r.txt";
+    std::filesystem::remove(Work / "out/localhost__r_txt.txt");
+    const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "TouchDateMode=False\n" + Case[2]));
+    const std::string Failure = "ERROR: Can not http get " + Url + " (Permission denied: " + Case[3] + ")";
+    EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, Case[3].empty() ? "http GET Result:200 ok" : Failure},
+                                    Case[3].empty() ? 0 : 1));
+    EXPECT_EQ(FileExists(Work / "out/localhost__r_txt.txt"), Case[3].empty()) << Case[2];
   }
 }
 

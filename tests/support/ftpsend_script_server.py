@@ -30,6 +30,9 @@ A PART is a reply line (CR LF is appended) or an action:
   @dataclose       open the data connection and close it at once
   @datahang        open the data connection and never send (kept open)
   @intrude TEXT    from 127.0.0.2, send TEXT to the PORT/EPRT address first
+  @tls CERT KEY    run TLS (server side) on the control connection from here
+  @sendtlscut N    open the data connection under TLS, send N generated
+                   bytes, close it without the TLS close_notify
 Substitutions in reply lines: {pasv} opens a passive listener and becomes
 "h1,h2,h3,h4,p1,p2"; {pasvport} does the same and becomes "p1,p2";
 {epsv} opens one and becomes its port number. Without a passive listener
@@ -39,6 +42,7 @@ the data connection goes to the address of the last PORT or EPRT command.
 import argparse
 import contextlib
 import socket
+import ssl
 import sys
 import time
 
@@ -222,6 +226,14 @@ class Session:
                 d.sendall(decode(arg).encode("latin-1"))
         elif action == "@datahang":
             self.hung.append(self.data_connection())
+        elif action == "@tls":
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(*arg.split(" "))
+            self.conn = self.tls.wrap_socket(self.conn, server_side=True)
+        elif action == "@sendtlscut":
+            # Closing without unwrap() sends no close_notify.
+            with self.tls.wrap_socket(self.data_connection(), server_side=True) as d:
+                d.sendall(generated(int(arg)))
         else:
             raise RuntimeError("unknown action " + action)
 
