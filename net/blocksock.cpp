@@ -79,6 +79,7 @@ TBlockSocket::TBlockSocket() = default;
 
 TBlockSocket::~TBlockSocket() {
   if (SocketHandle != INVALID_SOCKET) TBlockSocket::CloseSocket();
+  if (AdoptOnConnect != INVALID_SOCKET) ::close(AdoptOnConnect);
   DeferredOptions.clear();
 }
 
@@ -202,6 +203,7 @@ void TBlockSocket::Bind(const std::string& Host, const std::string& Port) {
 }
 
 void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
+  if (AdoptOnConnect != INVALID_SOCKET) return ConnectAdopted(Host, Port);
   TSocketAddress Address;
   ResolveEndpoint(Host, Port, Address);
   if (LastErrorCode == 0) {
@@ -228,6 +230,19 @@ void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
   EndedOnCR = false;
   EndedOnLF = false;
   CheckError();
+  DoStatus(HS_Connected, HostPort(Host, Port));
+}
+
+void TBlockSocket::ConnectAdopted(const std::string& Host, const std::string& Port) {
+  if (SocketHandle != INVALID_SOCKET) ::close(SocketHandle);
+  const TSocket Handle = AdoptOnConnect;
+  AdoptOnConnect = INVALID_SOCKET;
+  StopFlag = false;
+  AdoptSocket(Handle);
+  RecordResult(0);
+  PendingInput.clear();
+  EndedOnCR = false;
+  EndedOnLF = false;
   DoStatus(HS_Connected, HostPort(Host, Port));
 }
 
