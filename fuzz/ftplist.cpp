@@ -16,6 +16,12 @@ namespace {
 
 std::string DatedFile;
 
+// The scratch folder goes when the fuzzer exits.
+void RemoveScratch() {
+  ::unlink(DatedFile.c_str());
+  ::rmdir(DatedFile.substr(0, DatedFile.rfind('/')).c_str());
+}
+
 // Lines end at CR LF, lone CR or lone LF, as the FTP client splits them.
 void SplitLines(const std::string& Text, TStringList& Lines) {
   std::size_t Start = 0;
@@ -34,6 +40,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char Folder[] = "/tmp/tarvo-fuzz-ftplist.XXXXXX";
   if (::mkdtemp(Folder) == nullptr) std::abort();
   DatedFile = std::string(Folder) + "/dated";
+  std::atexit(RemoveScratch);
   ::close(::open(DatedFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
   return 0;
 }

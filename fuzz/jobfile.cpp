@@ -13,6 +13,12 @@ namespace {
 
 std::string JobFile;
 
+// The scratch folder goes when the fuzzer exits.
+void RemoveScratch() {
+  ::unlink(JobFile.c_str());
+  ::rmdir(JobFile.substr(0, JobFile.rfind('/')).c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -22,6 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char Folder[] = "/tmp/tarvo-fuzz-jobfile.XXXXXX";
   if (::mkdtemp(Folder) == nullptr) std::abort();
   JobFile = std::string(Folder) + "/jobs.ini";
+  std::atexit(RemoveScratch);
   return 0;
 }
 
