@@ -80,6 +80,7 @@ TBlockSocket::TBlockSocket() = default;
 
 TBlockSocket::~TBlockSocket() {
   if (SocketHandle != INVALID_SOCKET) TBlockSocket::CloseSocket();
+  if (AdoptOnConnect != INVALID_SOCKET) ::close(AdoptOnConnect);
   DeferredOptions.clear();
 }
 
@@ -203,6 +204,7 @@ void TBlockSocket::Bind(const std::string& Host, const std::string& Port) {
 }
 
 void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
+  if (AdoptOnConnect != INVALID_SOCKET) return ConnectAdopted(Host, Port);
   TSocketAddress Address;
   ResolveEndpoint(Host, Port, Address);
   if (LastErrorCode == 0) {
@@ -252,6 +254,19 @@ int TBlockSocket::ConnectWithin(const TSocketAddress& Address) {
   ::fcntl(SocketHandle, F_SETFL, Flags);
   errno = SavedErrno;
   return Result;
+}
+
+void TBlockSocket::ConnectAdopted(const std::string& Host, const std::string& Port) {
+  if (SocketHandle != INVALID_SOCKET) ::close(SocketHandle);
+  const TSocket Handle = AdoptOnConnect;
+  AdoptOnConnect = INVALID_SOCKET;
+  StopFlag = false;
+  AdoptSocket(Handle);
+  RecordResult(0);
+  PendingInput.clear();
+  EndedOnCR = false;
+  EndedOnLF = false;
+  DoStatus(HS_Connected, HostPort(Host, Port));
 }
 
 void TBlockSocket::UpdateEndpoints() {

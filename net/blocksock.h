@@ -131,6 +131,11 @@ class TBlockSocket {
   std::int32_t ConnectTimeout = 60000;
   // Largest block length ReceiveBlock accepts from a peer.
   std::int32_t MaxBlockLength = 16 * 1024 * 1024;
+  // A connected descriptor the next Connect takes over instead of dialling
+  // (once; it is then reset). The socket owns it: one never used is closed
+  // with the socket. The fuzz targets play the peer on the other end of a
+  // socketpair this way, without a TCP connection per input.
+  TSocket AdoptOnConnect = INVALID_SOCKET;
 
   // Sets both MaxSendBandwidth and MaxRecvBandwidth.
   void SetMaxBandwidth(std::int32_t Value);
@@ -233,6 +238,8 @@ class TBlockSocket {
   void ResolveEndpoint(const std::string& Host, const std::string& Port, TSocketAddress& Address);
   // Creates the socket for the family of Address unless one exists.
   void CreateSocketFor(const TSocketAddress& Address);
+  // Connect's way with AdoptOnConnect.
+  void ConnectAdopted(const std::string& Host, const std::string& Port);
   void ApplyDeferredOptions();
   void ApplyOption(const TSocketOption& Option);
   void DeferOrApply(const TSocketOption& Option);

@@ -52,11 +52,6 @@ bool ParseDecimal(const std::string& Text, std::int64_t& Value) {
   return Error == std::errc() && Stop == End && Text[0] != '-';
 }
 
-std::int64_t DecimalOrZero(const std::string& Text) {
-  std::int64_t Value = 0;
-  return ParseDecimal(Text, Value) ? Value : 0;
-}
-
 bool FileExists(const std::string& FileName) {
   struct stat Info;
   return stat(FileName.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
@@ -562,7 +557,12 @@ void TFTPSend::ParsePassiveReply(const std::string& Reply) {
   std::string Part[6];
   for (std::string& Field : Part) Field = CutToken(Fields, ",");
   DataIP_ = Part[0] + "." + Part[1] + "." + Part[2] + "." + Part[3];
-  DataPort_ = std::to_string(DecimalOrZero(Part[4]) * 256 + DecimalOrZero(Part[5]));
+  // Each port field is one byte; anything else makes the reply invalid
+  // (port "0"), and no product of huge fields can overflow.
+  std::int64_t High = 0;
+  std::int64_t Low = 0;
+  const bool Valid = ParseDecimal(Part[4], High) && ParseDecimal(Part[5], Low) && High <= 255 && Low <= 255;
+  DataPort_ = Valid ? std::to_string(High * 256 + Low) : "0";
 }
 
 void TFTPSend::ParseExtendedPassiveReply(const std::string& Reply) {
