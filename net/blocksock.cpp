@@ -247,6 +247,10 @@ int TBlockSocket::ConnectWithin(const TSocketAddress& Address) {
     } else if (Ready < 0) {
       SocketError = errno;
     }
+    // A refused attempt reports ECONNREFUSED; a reset can only follow an
+    // established connection, so the connect succeeded and the next read
+    // reports the reset, exactly as after a blocking connect.
+    if (SocketError == ECONNRESET) SocketError = 0;
     SavedErrno = SocketError;
     Result = SocketError == 0 ? 0 : -1;
   }
