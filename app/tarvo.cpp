@@ -9,6 +9,7 @@
 #include "util/datetime.h"
 
 int main(int argc, char** argv) {
+  if (argc > 1 && AnswerInfoOption(argv[1])) return 0;
   IgnoreBrokenPipes();
   // The sockets interface lives for the whole run; its release (and the TLS
   // library's) happens when the guard leaves scope after the last job.

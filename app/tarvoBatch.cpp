@@ -1,5 +1,8 @@
 #include "app/tarvoBatch.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <exception>
 
 #include "jobs/tarvoFtpGet.h"
@@ -26,13 +29,33 @@ const TModeEntry& EntryFor(JobMode Mode) {
   return Table[static_cast<int>(Mode)];
 }
 
+void LogUnknownKeys(const TtarvoParam& Param) {
+  for (const std::string& Key : Param.UnknownKeys) WriteLog("Info : unknown key " + Key + " ignored.", 0);
+}
+
+// A misspelt Mode does nothing: running it as a download could delete the
+// server's files. The frame shows the mode as written.
+std::int32_t RefuseJob(const TtarvoParam& Param) {
+  WriteLog("===== Section: " + Param.SectionName + " Mode: " + *Param.UnknownMode, 0);
+  LogUnknownKeys(Param);
+  const std::int32_t Status = WriteLog("Unknown Mode " + *Param.UnknownMode + ", job not run.", 2);
+  WriteLog("===== " + *Param.UnknownMode + " END", 0);
+  return Status;
+}
+
 std::int32_t RunJobs(const std::string& FileName, const TJobFunction& Job) {
   TArrayOftarvoParam Jobs;
   std::int32_t Result = LoadJobs(FileName, Jobs);
+  if (Result == 0 && Jobs.empty()) WriteLog("Info : no job in " + FullPathName(FileName), 0);
   if (Result == 0) {
     for (const TtarvoParam& Param : Jobs) {
+      if (Param.UnknownMode) {
+        Result = RefuseJob(Param);
+        continue;
+      }
       const TModeEntry& Entry = EntryFor(Param.Mode);
       WriteLog("===== Section: " + Param.SectionName + Entry.StartText, 0);
+      LogUnknownKeys(Param);
       Result = Job(Param);
       WriteLog(Entry.EndLine, 0);
     }
@@ -50,6 +73,15 @@ std::string DefaultJobFileName(const std::string& ProgramPath) {
   // A leading dot marks a hidden name, not an extension.
   if (Dot == std::string::npos || Dot <= NameStart) return ProgramPath + ".ini";
   return ProgramPath.substr(0, Dot) + ".ini";
+}
+
+bool AnswerInfoOption(const std::string& Argument) {
+  const bool Help = Argument == "-h" || Argument == "--help";
+  if (!Help && Argument != "--version") return false;
+  struct stat Info;
+  if (stat(Argument.c_str(), &Info) == 0) return false;
+  std::fputs(Help ? "useage:tarvo [Ini file name(default:tarvo.ini)]\n" : "tarvo " TARVO_VERSION "\n", stdout);
+  return true;
 }
 
 std::int32_t RunJob(const TtarvoParam& Param) { return EntryFor(Param.Mode).Run(Param); }

@@ -16,6 +16,11 @@ using TJobFunction = std::function<std::int32_t(const TtarvoParam&)>;
 // its last component replaced by ".ini" (appended when it has none).
 std::string DefaultJobFileName(const std::string& ProgramPath);
 
+// When Argument is "-h", "--help" or "--version" and no file of that name
+// exists (a job file may be called so), prints the usage line or
+// "tarvo " + version to standard output and returns true.
+bool AnswerInfoOption(const std::string& Argument);
+
 // Runs the job function of the record's mode and returns its status
 // (0 success, 1 remote failure, 2 local failure).
 std::int32_t RunJob(const TtarvoParam& Param);
@@ -24,7 +29,10 @@ std::int32_t RunJob(const TtarvoParam& Param);
 // each between "===== Section: " + name + " Mode: ..." and its mode's end
 // line; a failed job does not stop the ones after it. Then logs "ExitCode="
 // + the last status (the loader's 2 when the file is missing, 0 when it has
-// no job) and returns it. An exception escaping the loader or a job ends the
-// run at once: its message becomes one error line, no "ExitCode=" line
-// follows, and the result is 3.
+// no job, logged as "Info : no job in " + full path) and returns it. Keys
+// the loader did not know are named at the start of their job; a job whose
+// Mode is none of the five is not run and logs "Unknown Mode " + value +
+// ", job not run." with status 2. An exception escaping the loader or a job
+// ends the run at once: its message becomes one error line, no "ExitCode="
+// line follows, and the result is 3.
 int RunBatch(const std::string& FileName, const TJobFunction& Job = RunJob);

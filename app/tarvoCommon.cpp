@@ -8,6 +8,7 @@
 
 #include "platform/console.h"
 #include "platform/filesys.h"
+#include "platform/localfile.h"
 #include "platform/profile.h"
 #include "platform/systime.h"
 
@@ -82,22 +83,83 @@ bool ReadAllButFalse(const TProfile& Profile, std::size_t Section, const char* K
   return UpperAscii(Profile.ReadString(Section, Key, Default)) != "FALSE";
 }
 
-JobMode ReadMode(const TProfile& Profile, std::size_t Section) {
+// A section without Mode is an FTP download; a Mode that is written but is
+// none of the five is kept in UnknownMode, so that a typo such as FTPPUTT
+// never runs as a download with the job's DeleteMode.
+void ReadMode(const TProfile& Profile, std::size_t Section, TtarvoParam& Job) {
   static const std::pair<const char*, JobMode> Modes[] = {
       {"FTPGET", JobMode::FtpGet},   {"FTPPUT", JobMode::FtpPut},
       {"HTTPGET", JobMode::HttpGet}, {"HTTPPUT", JobMode::HttpPut},
       {"HTTPPOSTFILE", JobMode::HttpPostFile},
   };
-  const std::string Text = UpperAscii(Profile.ReadString(Section, "Mode", "FTPGET"));
-  for (const auto& [Name, Mode] : Modes)
-    if (Text == Name) return Mode;
-  return JobMode::FtpGet;
+  const std::string Written = Profile.ReadString(Section, "Mode", "FTPGET");
+  const std::string Upper = UpperAscii(Written);
+  for (const auto& [Name, Mode] : Modes) {
+    if (Upper != Name) continue;
+    Job.Mode = Mode;
+    return;
+  }
+  Job.Mode = JobMode::FtpGet;
+  if (Profile.HasKey(Section, "Mode")) Job.UnknownMode = Written;
+}
+
+// Every key a section may hold, one a line; ReadJob reads each of them.
+const char* const KnownKeys[] = {
+    "Mode",
+    "Target",
+    "TargetPort",
+    "Timeout",
+    "UserName",
+    "Password",
+    "DeleteMode",
+    "TouchDateMode",
+    "RemotePath",
+    "LocalPath",
+    "FtpBinaryMode",
+    "FtpPassiveMode",
+    "HttpSaveHeader",
+    "HttpProtocol",
+    "HttpKeepAlive",
+    "HttpNoCache",
+    "HTTPFieldName",
+    "ProxyHost",
+    "ProxyPort",
+    "ProxyMode",
+    "ProxyUserName",
+    "ProxyPassword",
+    "TlsVerify",
+    "TlsCaFile",
+    "FtpTls",
+};
+
+bool IsKnownKey(const std::string& Key) {
+  const std::string Upper = UpperAscii(Key);
+  for (const char* Name : KnownKeys)
+    if (Upper == UpperAscii(Name)) return true;
+  return false;
+}
+
+std::vector<std::string> UnknownKeysOf(const TProfile& Profile, std::size_t Section) {
+  std::vector<std::string> Unknown;
+  for (const std::string& Key : Profile.KeyNames(Section))
+    if (!IsKnownKey(Key)) Unknown.push_back(Key);
+  return Unknown;
+}
+
+// Empty counts as not written.
+FtpTlsMode ReadFtpTls(const TProfile& Profile, std::size_t Section) {
+  const std::string Text = UpperAscii(Profile.ReadString(Section, "FtpTls", "NONE"));
+  if (Text == "NONE" || Text.empty()) return FtpTlsMode::None;
+  if (Text == "EXPLICIT") return FtpTlsMode::Explicit;
+  if (Text == "IMPLICIT") return FtpTlsMode::Implicit;
+  return FtpTlsMode::Invalid;
 }
 
 TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   TtarvoParam Job;
   Job.SectionName = Profile.SectionName(Section);
-  Job.Mode = ReadMode(Profile, Section);
+  ReadMode(Profile, Section, Job);
+  Job.UnknownKeys = UnknownKeysOf(Profile, Section);
   const bool Ftp = IsFtpMode(Job.Mode);
   const auto Text = [&](const char* Key, const std::string& Default) {
     return Profile.ReadString(Section, Key, Default);
@@ -124,12 +186,17 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   Job.ProxyMode = ReadInteger(Profile, Section, "ProxyMode", 0);
   Job.ProxyUserName = Text("ProxyUserName", "");
   Job.ProxyPassword = Text("ProxyPassword", "");
+  Job.TlsVerify = ReadTrueOnly(Profile, Section, "TlsVerify");
+  Job.TlsCaFile = Text("TlsCaFile", "");
+  Job.FtpTls = ReadFtpTls(Profile, Section);
   return Job;
 }
 
-bool IsExistingFile(const std::string& Path) {
+// A directory exists too: it is reported as unreadable, with its reason,
+// not as missing.
+bool IsExistingEntry(const std::string& Path) {
   struct stat Info;
-  return stat(Path.c_str(), &Info) == 0 && !S_ISDIR(Info.st_mode);
+  return stat(Path.c_str(), &Info) == 0;
 }
 
 }  // namespace
@@ -181,7 +248,7 @@ std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
 std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs) {
   Jobs.clear();
   const std::string FullName = FullPathName(FileName);
-  if (!IsExistingFile(FullName)) return WriteLog("Not Found INI file. " + FullName, 2);
+  if (!IsExistingEntry(FullName)) return WriteLog("Not Found INI file. " + FullName, 2);
 
   TProfile Profile;
   std::string Reason;
@@ -212,23 +279,42 @@ bool CheckLocalFileSize(bool Exact, const std::string& FileName, std::int64_t Ex
   return Exact ? Actual == Expected : Actual >= Expected;
 }
 
-bool SetLocalFileDate(const std::string& FileName, double LocalDateTime) {
-  // File dates are kept at the precision of packed DOS dates: 1980..2107,
-  // seconds rounded down to even.
+namespace {
+
+// File dates are kept at the precision of packed DOS dates: 1980..2107,
+// seconds rounded down to even.
+bool PackedFileTime(double LocalDateTime, std::int64_t& Seconds) {
   int Year, Month, Day, Hour, Minute, Second, MilliSecond;
   DecodeDate(LocalDateTime, Year, Month, Day);
   DecodeTime(LocalDateTime, Hour, Minute, Second, MilliSecond);
   if (Year < 1980 || Year > 2107) return false;
   double Date = 0, Time = 0;
   if (!TryEncodeDate(Year, Month, Day, Date) || !TryEncodeTime(Hour, Minute, Second & ~1, 0, Time)) return false;
+  return LocalDateTimeToUnix(Date + Time, Seconds);
+}
+
+}  // namespace
+
+bool SetLocalFileDate(const std::string& FileName, double LocalDateTime) {
   std::int64_t Seconds = 0;
-  if (!LocalDateTimeToUnix(Date + Time, Seconds)) return false;
-  return SetFileModificationTime(FileName, Seconds);
+  return PackedFileTime(LocalDateTime, Seconds) && SetFileModificationTime(FileName, Seconds);
+}
+
+bool SetLocalFileDate(TLocalFileWriter& File, double LocalDateTime) {
+  std::int64_t Seconds = 0;
+  return PackedFileTime(LocalDateTime, Seconds) && File.SetModificationTime(Seconds);
 }
 
 int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names) {
   Names.clear();
   for (const TFoundEntry& Entry : FindEntries(Path))
     if (!Entry.Directory) Names.push_back(Entry.Name);
+  return static_cast<int>(Names.size());
+}
+
+int ListUploadFiles(const std::string& Path, std::vector<std::string>& Names) {
+  static const std::string SideFileEnd = "_Header.TXT";
+  ListLocalFiles(Path, Names);
+  std::erase_if(Names, [](const std::string& Name) { return Name.ends_with(SideFileEnd); });
   return static_cast<int>(Names.size());
 }

@@ -3,17 +3,29 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+class TLocalFileWriter;
+
 // The five job kinds, in the order of their numeric values.
 enum class JobMode : std::uint8_t { FtpGet = 0, FtpPut = 1, HttpGet = 2, HttpPut = 3, HttpPostFile = 4 };
+
+// FTP over TLS for the FTP jobs: none, AUTH TLS after the greeting, or TLS
+// from the first byte. Invalid: a value the reader did not know, which the
+// jobs refuse rather than guess whether to protect the session.
+enum class FtpTlsMode : std::uint8_t { None = 0, Explicit = 1, Implicit = 2, Invalid = 3 };
 
 // One job, as read from one section of the job file. Every field is filled
 // by LoadJobs, with the defaults of the job's mode where a key is missing.
 struct TtarvoParam {
   std::string SectionName;
   JobMode Mode = JobMode::FtpGet;
+  // A Mode value that is none of the five, as written: such a job is not run.
+  std::optional<std::string> UnknownMode;
+  // Keys of the section that no field reads (typos, most likely), in file order.
+  std::vector<std::string> UnknownKeys;
   std::string Target;
   std::string TargetPort;
   std::int32_t Timeout = 60000;
@@ -35,6 +47,10 @@ struct TtarvoParam {
   std::int32_t ProxyMode = 0;
   std::string ProxyUserName;
   std::string ProxyPassword;
+  // Keys added later; a job file without them behaves as before.
+  bool TlsVerify = false;  // check certificate chain and host name
+  std::string TlsCaFile;   // trusted certificates (PEM); empty: the system's
+  FtpTlsMode FtpTls = FtpTlsMode::None;
 };
 
 using TArrayOftarvoParam = std::vector<TtarvoParam>;
@@ -45,7 +61,7 @@ using TArrayOftarvoParam = std::vector<TtarvoParam>;
 // read (whatever the number of sections). Returns 2, with Jobs empty, after
 // logging "Not Found INI file. " + full path as an error line when no file
 // of that name exists, or "Cannot read INI file. " + full path + reason when
-// it exists but cannot be read.
+// it exists but cannot be read (a directory, for one).
 std::int32_t LoadJobs(const std::string& FileName, TArrayOftarvoParam& Jobs);
 
 // Writes one stamped line to standard output in a single write: stamp + " "
@@ -85,9 +101,17 @@ bool CheckLocalFileSize(bool Exact, const std::string& FileName, std::int64_t Ex
 // system refuses.
 bool SetLocalFileDate(const std::string& FileName, double LocalDateTime);
 
+// The same for the temporary file a job is writing, never through a link.
+bool SetLocalFileDate(TLocalFileWriter& File, double LocalDateTime);
+
 // Fills Names with the bare names of the plain files in the directory of
 // Path whose names match its last component ("*" any run, "?" one character,
 // ASCII case ignored, "*.*" every name; hidden files included), sorted by
 // byte value, and returns how many there are: 0 when the directory is
 // missing.
 int ListLocalFiles(const std::string& Path, std::vector<std::string>& Names);
+
+// The files an upload job sends: ListLocalFiles without the names ending in
+// "_Header.TXT", the side files the jobs write themselves, so that a side
+// file of an earlier run is never sent again.
+int ListUploadFiles(const std::string& Path, std::vector<std::string>& Names);

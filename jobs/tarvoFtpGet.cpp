@@ -5,6 +5,7 @@
 #include "jobs/tarvoFtpSession.h"
 #include "protocols/ftplist.h"
 #include "platform/filesys.h"
+#include "platform/localfile.h"
 #include "util/masks.h"
 
 namespace {
@@ -35,27 +36,30 @@ class TLazyMask {
   std::optional<TMask> Mask_;
 };
 
+// A local failure is the job's own (status 2) and costs this file only;
+// nothing of it is left behind.
+std::int32_t LocalWriteError(const TLocalFileWriter& File, const std::string& Reason) {
+  return WriteLog("Can not write local file " + File.TempName() + " (" + Reason + ")", 2);
+}
+
 // Steps of one listed file from the download on; returns the job status
-// after it.
+// after it. The bytes go to a file this run creates (see TLocalFileWriter),
+// so whatever already lies at the temporary name is never written through.
 std::int32_t FetchFile(TFTPSend& Ftp, const TtarvoParam& Param, const TFTPListRec& Entry,
                        const std::string& LocalDir, std::int32_t Result) {
   const std::string Name = Entry.Name;
   const std::string FinalName = LocalDir + Name;
-  const std::string TempName = FinalName + ".tmp";
-
-  Ftp.DirectFileName = TempName;
-  Ftp.DirectFile = true;
-  if (!Ftp.Download(Name, false)) {
-    Result = WriteLog(Ftp.ResultString(), 1);
-    if (EntrySize(TempName) >= 0) DeleteLocalFile(TempName);
-    return Result;
+  TLocalFileWriter File;
+  std::string Reason;
+  if (!File.Create(FinalName, Reason)) return LocalWriteError(File, Reason);
+  if (!Ftp.DownloadToStream(Name, File)) {
+    if (File.WriteFailed()) return LocalWriteError(File, File.LastReason());
+    return WriteLog(Ftp.ResultString(), 1);
   }
-  if (EntrySize(TempName) < 0) return WriteLog("Fatal error. Getted local file not found.", 2);
-  if (!CheckLocalFileSize(Ftp.BinaryMode, TempName, Entry.Size)) {
-    Result = WriteLog("different file size.", 2);
-    DeleteLocalFile(TempName);
-    return Result;
-  }
+  const std::int64_t Size = File.Size();
+  if (!File.Close(Reason)) return LocalWriteError(File, Reason);
+  if (Ftp.BinaryMode ? Size != Entry.Size : Size < Entry.Size) return WriteLog("different file size.", 2);
+  const std::string& TempName = File.TempName();
   WriteLog("Getted " + TempName, 0);
 
   if (Param.DeleteMode) {
@@ -65,18 +69,21 @@ std::int32_t FetchFile(TFTPSend& Ftp, const TtarvoParam& Param, const TFTPListRe
       Result = WriteLog("Remote File Delete Error. " + Ftp.ResultString(), 1);
   }
   if (Param.TouchDateMode) {
-    if (SetLocalFileDate(TempName, Entry.ModifiedTime))
+    if (SetLocalFileDate(File, Entry.ModifiedTime))
       WriteLog("date changed " + TempName, 0);
     else
       Result = WriteLog("Local file time change error.", 2);
   }
   // One atomic replace: an older copy of the final name stays in place
   // until the new one takes its name.
-  if (ReplaceLocalFile(TempName, FinalName))
+  if (File.Commit(Reason)) {
     WriteLog("renamed " + FinalName, 0);
-  else
-    WriteLog("Warnig : Can not Rename " + TempName, 0);
-  return Result;
+    return Result;
+  }
+  // The server's copy may be gone already: the complete file stays under
+  // the name the log gives. Still a local failure, not a success.
+  File.Keep();
+  return WriteLog("Warnig : Can not Rename " + TempName, 2);
 }
 
 std::int32_t FetchListedFiles(TFTPSend& Ftp, const TtarvoParam& Param, const TRemotePath& Remote,
@@ -130,8 +137,9 @@ std::string FtpGetLocalDirectory(const std::string& LocalPath) {
 }
 
 std::int32_t RunFtpGetJob(const TtarvoParam& Param) {
+  if (const std::int32_t Refused = RefuseUnknownFtpTls(Param)) return Refused;
   const std::string LocalDir = FtpGetLocalDirectory(Param.LocalPath);
-  if (!IsDirectory(LocalDir)) return WriteLog("Dest Path not found or can not write.", 2);
+  if (!IsDirectory(LocalDir)) return WriteLog("Dest Path not found or can not write. " + LocalDir, 2);
   const TRemotePath Remote = SplitRemotePath(Param.RemotePath);
 
   TFTPSend Ftp;

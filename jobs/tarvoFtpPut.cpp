@@ -1,5 +1,7 @@
 #include "jobs/tarvoFtpPut.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -9,22 +11,26 @@
 namespace {
 
 // Steps of one local file from the upload on; returns the job status after
-// it.
+// it. A file we cannot read is our failure, not the server's: one error line
+// with status 2, and the next file follows.
 std::int32_t SendFile(TFTPSend& Ftp, const TtarvoParam& Param, const std::string& Name, const std::string& LocalDir,
                       std::int32_t Result) {
   const std::string LocalName = LocalDir + Name;
-  Ftp.DirectFileName = LocalName;
-  Ftp.DirectFile = true;
-  if (!Ftp.Upload(Name, false)) {
+  TFileStream File;
+  if (!File.Open(LocalName, TFileMode::OpenRead))
+    return WriteLog("Can not read local file " + LocalName + " (" + std::strerror(errno) + ")", 2);
+  if (!Ftp.UploadFromStream(Name, File)) {
     WriteLog("ERROR: PUT ERROR " + Name, 0);
     return WriteLog(Ftp.ResultString(), 1);
   }
+  File.Close();
   const std::int64_t RemoteSize = Ftp.QueryFileSize(Name);
   if (!CheckLocalFileSize(Ftp.BinaryMode, LocalName, RemoteSize)) return WriteLog("different file size.", 2);
   WriteLog("Putted " + LocalName, 0);
 
   if (!Param.DeleteMode) return Result;
-  if (!DeleteLocalFile(LocalName)) return WriteLog("Can not delete local file. " + Ftp.ResultString(), 2);
+  if (!DeleteLocalFile(LocalName))
+    return WriteLog("Can not delete local file. " + LocalName + " (" + std::strerror(errno) + ")", 2);
   WriteLog("Deleted " + LocalName, 0);
   return Result;
 }
@@ -58,8 +64,13 @@ std::string FtpPutLocalDirectory(const std::string& LocalPath) {
 }
 
 std::int32_t RunFtpPutJob(const TtarvoParam& Param) {
+  if (const std::int32_t Refused = RefuseUnknownFtpTls(Param)) return Refused;
   std::vector<std::string> Names;
-  if (ListLocalFiles(Param.LocalPath, Names) == 0) return WriteLog("no file " + Param.LocalPath, 0);
+  if (ListUploadFiles(Param.LocalPath, Names) == 0) {
+    const std::string LocalDir = FtpPutLocalDirectory(Param.LocalPath);
+    if (!IsDirectory(LocalDir)) return WriteLog("Local path not found. " + LocalDir, 2);
+    return WriteLog("no file " + Param.LocalPath, 0);
+  }
 
   TFTPSend Ftp;
   ConfigureFtpClient(Ftp, Param);

@@ -2,15 +2,21 @@
 // record, the login line, and a session that is closed on every way out.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/tarvoCommon.h"
 #include "protocols/ftpsend.h"
 
 // Copies host, port, time-out, credentials, transfer and data connection
-// modes into the client, and the five proxy values only when ProxyHost is
-// set.
+// modes into the client, the TLS settings (FtpTls explicit or implicit
+// requires TLS on control and data connections), and the five proxy values
+// only when ProxyHost is set.
 void ConfigureFtpClient(TFTPSend& Ftp, const TtarvoParam& Param);
+
+// The error line for an FtpTls value the reader did not know (status 2),
+// logged before anything connects; 0 when the value is known.
+std::int32_t RefuseUnknownFtpTls(const TtarvoParam& Param);
 
 // "Login " + host + ":" + port, followed by " via " + proxy host + ":" +
 // proxy port when the job goes through a proxy.

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/filewrite.h"
+#include "platform/localfile.h"
 #include "platform/mimetypes.h"
 #include "platform/systime.h"
 #include "protocols/httpsend.h"
@@ -81,6 +81,8 @@ void ConfigureClient(THTTPSend& Http, const TtarvoParam& Param) {
   // With 1.0 the engine closes after every response anyway; its default
   // keeps "Connection: close" off the wire.
   if (Version11) Http.KeepAlive = Param.HttpKeepAlive;
+  Http.Sock().SSLverifyCert = Param.TlsVerify;
+  if (Param.TlsVerify) Http.Sock().SSLCertCAFile = Param.TlsCaFile;
   if (Param.ProxyHost.empty()) return;
   Http.ProxyHost = Param.ProxyHost;
   Http.ProxyPort = Param.ProxyPort;
@@ -94,8 +96,15 @@ void WriteHeaderFile(const std::string& FileName, const TStringList& Lines) {
   std::string Text;
   for (const std::string& Line : Lines) Text += Line + "\r\n";
   std::string Reason;
-  if (!WriteWholeFile(FileName, Text, Reason))
+  if (!WriteLocalFile(FileName, Text, Reason))
     throw std::runtime_error("Can not write file " + FileName + " (" + Reason + ")");
+}
+
+// Renames the complete temporary file over the final name in one step.
+void PutInPlace(TLocalFileWriter& File) {
+  std::string Reason;
+  if (!File.Commit(Reason))
+    throw std::runtime_error("Can not rename " + File.TempName() + " to " + File.FinalName() + " (" + Reason + ")");
 }
 
 // The state of one run, shared by its steps.
@@ -107,47 +116,40 @@ struct TGetRun {
   std::int32_t Status = 0;
 };
 
-// Renames a complete temporary file over the final name in one step, or
-// removes an incomplete one so that the previous copy stays.
-void PutInPlace(const std::string& TempFile, const std::string& BodyFile, bool Complete) {
-  std::string Reason;
-  if (!Complete) {
-    RemoveFile(TempFile);
-    return;
-  }
-  if (ReplaceFile(TempFile, BodyFile, Reason)) return;
-  RemoveFile(TempFile);
-  throw std::runtime_error("Can not rename " + TempFile + " to " + BodyFile + " (" + Reason + ")");
-}
-
-// Saves the body under a temporary name in the destination directory, gives
-// it its time stamp and puts it in place only once it holds as many bytes as
-// announced: a short or failed write never replaces a good earlier copy.
+// Saves the body under a temporary name in the destination directory (see
+// TLocalFileWriter) and puts it in place, with its time stamp, only once it
+// holds as many bytes as announced: a short or failed write never replaces a
+// good earlier copy, and gets neither a stamp nor a "date changed" line.
 // True when BodyFile is in place.
 bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) {
-  const std::string TempFile = BodyFile + ".tmp";
+  TLocalFileWriter File;
   std::string Reason;
-  if (!WriteWholeFile(TempFile, Run.Http.Document.Data(), Reason)) {
-    RemoveFile(TempFile);
-    throw std::runtime_error("Can not write file " + TempFile + " (" + Reason + ")");
+  if (!File.Create(BodyFile, Reason))
+    throw std::runtime_error("Can not write file " + File.TempName() + " (" + Reason + ")");
+  const std::string& Body = Run.Http.Document.Data();
+  const auto BodySize = static_cast<std::int64_t>(Body.size());
+  if (File.Write(Body.data(), BodySize) != BodySize || !File.Close(Reason))
+    throw std::runtime_error("Can not write file " + File.TempName() + " (" + File.LastReason() + ")");
+  const bool Complete = Attr.ContentLength >= 1 ? BodySize == Attr.ContentLength : BodySize >= Attr.ContentLength;
+  if (!Complete) {
+    Run.Status = WriteLog("different file size.", 2);
+    return false;
   }
-  const bool Complete = CheckLocalFileSize(Attr.ContentLength >= 1, TempFile, Attr.ContentLength);
   try {
     if (Run.Param.TouchDateMode) {
-      if (SetLocalFileDate(TempFile, ResponseFileTime(Attr)))
+      if (SetLocalFileDate(File, ResponseFileTime(Attr)))
         WriteLog("date changed " + BodyFile, 0);
       else
         Run.Status = WriteLog("Local file time change error.", 2);
     }
   } catch (...) {
-    // A date that cannot be decoded ends the job's steps, but a complete
+    // A date that cannot be decoded ends the job's steps, but the complete
     // body is still kept.
-    PutInPlace(TempFile, BodyFile, Complete);
+    PutInPlace(File);
     throw;
   }
-  if (!Complete) Run.Status = WriteLog("different file size.", 2);
-  PutInPlace(TempFile, BodyFile, Complete);
-  return Complete;
+  PutInPlace(File);
+  return true;
 }
 
 // Asks the server to delete the verified resource on the same client (and
@@ -165,22 +167,29 @@ void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
     return;
   }
   // Silence would let the job pass while the resource is still there.
-  Run.Status = WriteLog("Can not http delete " + Run.Param.Target + " (" + Run.Http.Sock().LastErrorText + ")", 1);
+  Run.Status = WriteLog("Can not http delete " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
 }
 
 void FetchAndSave(TGetRun& Run) {
   if (!Run.Http.SendRequest("GET", Run.Param.Target)) {
-    Run.Status = WriteLog("Can not http get " + Run.Param.Target + " (" + Run.Http.Sock().LastErrorText + ")", 1);
+    Run.Status = WriteLog("Can not http get " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
     return;
   }
-  WriteLog("http GET Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString, 0);
+  const std::int32_t Code = Run.Http.ResultCode;
+  // 404 and 410 mean nothing to fetch, as a mask that matches nothing does.
+  const bool Failed = Code != 200 && Code != 404 && Code != 410;
+  const std::string Result = "http GET Result:" + std::to_string(Code) + " " + Run.Http.ResultString;
+  if (Failed) Run.Status = WriteLog(Result, 1);
+  else WriteLog(Result, 0);
   TStringList SavedHeaders = Run.Http.Headers;
-  std::string HeaderFile = Run.BaseName + "_Header.TXT";
+  std::string HeaderFile = Run.DestDir + Run.BaseName + "_Header.TXT";
   if (Run.Http.ResultCode == 200) {
     const THTTPAttr Attr = ParseResponseHeaders(Run.Http.Headers);
     const std::string BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Attr);
     HeaderFile = BodyFile + "_Header.TXT";
-    if (SaveBody(Run, Attr, BodyFile) && Run.Param.DeleteMode) DeleteResource(Run, SavedHeaders);
+    // An incomplete body leaves the good copy and its side file alone.
+    if (!SaveBody(Run, Attr, BodyFile)) return;
+    if (Run.Param.DeleteMode) DeleteResource(Run, SavedHeaders);
   }
   if (Run.Param.HttpSaveHeader) WriteHeaderFile(HeaderFile, SavedHeaders);
 }
@@ -219,9 +228,9 @@ double ResponseFileTime(const THTTPAttr& Attr) {
 }
 
 std::int32_t RunHttpGetJob(const TtarvoParam& Param) {
-  WriteLog("Target: " + Param.Target, 0);
+  WriteLog("Target: " + MaskUrlPassword(Param.Target), 0);
   const std::string DestDir = DestinationDirectory(Param.LocalPath);
-  if (!IsDirectory(DestDir)) return WriteLog("Dest Path not found or can not write.", 2);
+  if (!IsDirectory(DestDir)) return WriteLog("Dest Path not found or can not write. " + DestDir, 2);
   THTTPSend Http;
   ConfigureClient(Http, Param);
   TGetRun Run{Param, Http, BaseNameForUrl(Param.Target), DestDir};

@@ -35,12 +35,14 @@ std::string ExtensionForMimeType(const THTTPAttr& Attr);
 // else Date, else now. Throws when a date cannot be decoded to a real one.
 double ResponseFileTime(const THTTPAttr& Attr);
 
-// Runs one HTTPGET job record. Logs "Target: " + URL, then
-// "http GET Result:" + code + " " + reason; on 200 saves the body (written
-// under a temporary name and put in place only once complete and of the
-// announced length), and goes on with the time stamp, the DELETE and the
-// "_Header.TXT" side file as the record asks. Returns 0, 1 when the request
-// got no complete response ("Can not http get " + URL + " (" + socket error
-// + ")") or a DELETE got none, 2 after a local failure or a DELETE answered
-// with anything but 2xx.
+// Runs one HTTPGET job record. Logs "Target: " + URL (its password masked),
+// then "http GET Result:" + code + " " + reason; on 200 saves the body
+// (written under a temporary name and put in place only once complete and
+// of the announced length), and goes on with the time stamp, the DELETE and
+// the "_Header.TXT" side file as the record asks; any other code writes only
+// the side file, in LocalPath too. Returns 0 (also for 404 and 410: nothing
+// to fetch), 1 for any other code but 200, when the request got no complete
+// response ("Can not http get " + URL + " (" + socket error + ")") or a
+// DELETE got none, 2 after a local failure or a DELETE answered with
+// anything but 2xx.
 std::int32_t RunHttpGetJob(const TtarvoParam& Param);

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/filewrite.h"
+#include "platform/filesys.h"
+#include "platform/localfile.h"
 #include "platform/memory.h"
 #include "protocols/httpsend.h"
 #include "util/codec.h"
@@ -54,6 +55,8 @@ void ConfigureClient(THTTPSend& Http, const TtarvoParam& Param) {
   Http.Timeout = Param.Timeout;
   Http.UserName = Param.UserName;
   Http.Password = Param.Password;
+  Http.Sock().SSLverifyCert = Param.TlsVerify;
+  if (Param.TlsVerify) Http.Sock().SSLCertCAFile = Param.TlsCaFile;
   if (Param.ProxyHost.empty()) return;
   Http.ProxyHost = Param.ProxyHost;
   Http.ProxyPort = Param.ProxyPort;
@@ -140,7 +143,7 @@ void WriteResponseFile(const std::string& FileName, const TStringList& Lines) {
   std::string Text;
   for (const std::string& Line : Lines) Text += Line + "\r\n";
   std::string Reason;
-  if (!WriteWholeFile(FileName, Text, Reason))
+  if (!WriteLocalFile(FileName, Text, Reason))
     throw std::runtime_error("Can not write file " + FileName + " (" + Reason + ")");
 }
 
@@ -152,7 +155,7 @@ std::int32_t FinishFile(const TtarvoParam& Param, const std::string& Path, const
     if (Ok) {
       WriteLog("http send End " + Path, 0);
       if (Param.DeleteMode) {
-        if (RemoveFile(Path))
+        if (DeleteLocalFile(Path))
           WriteLog("Deleted " + Path, 0);
         else
           Status = WriteLog("Can not delete local file. " + Path, 2);
@@ -208,14 +211,20 @@ bool UploadOneFile(const std::string& Target, const std::string& FieldName, cons
   Lines.clear();
   if (ResponseWasRead(Http, Ok)) Lines = SplitResponseLines(Http.Document.Data());
   if (Ok && IsAcceptedCode(Http.ResultCode)) return true;
-  WriteLog("HTTP " + std::to_string(Http.ResultCode) + " " + Http.ResultString, 1);
+  // Without a response the engine's code is a stand-in; the socket knows why.
+  const std::string& SocketError = Http.Sock().LastErrorText;
+  if (!Ok && !SocketError.empty()) WriteLog(SocketError, 1);
+  else WriteLog("HTTP " + std::to_string(Http.ResultCode) + " " + Http.ResultString, 1);
   return false;
 }
 
 std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
   std::vector<std::string> Names;
-  if (ListLocalFiles(Param.LocalPath, Names) == 0) return WriteLog("no file " + Param.LocalPath, 0);
   const std::string Dir = UploadDirectory(Param.LocalPath);
+  if (ListUploadFiles(Param.LocalPath, Names) == 0) {
+    if (!IsDirectory(Dir)) return WriteLog("Local path not found. " + Dir, 2);
+    return WriteLog("no file " + Param.LocalPath, 0);
+  }
   std::int32_t Status = 0;
   for (const std::string& Name : Names) {
     const std::string Path = Dir + Name;

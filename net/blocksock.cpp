@@ -69,6 +69,7 @@ TBlockSocket::TBlockSocket() = default;
 
 TBlockSocket::~TBlockSocket() {
   if (SocketHandle != INVALID_SOCKET) TBlockSocket::CloseSocket();
+  if (AdoptOnConnect != INVALID_SOCKET) CloseSocketHandle(AdoptOnConnect);
   DeferredOptions.clear();
 }
 
@@ -192,6 +193,7 @@ void TBlockSocket::Bind(const std::string& Host, const std::string& Port) {
 }
 
 void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
+  if (AdoptOnConnect != INVALID_SOCKET) return ConnectAdopted(Host, Port);
   TSocketAddress Address;
   ResolveEndpoint(Host, Port, Address);
   if (LastErrorCode == 0) {
@@ -211,6 +213,19 @@ void TBlockSocket::Connect(const std::string& Host, const std::string& Port) {
 
 int TBlockSocket::ConnectWithin(const TSocketAddress& Address) {
   return ConnectSocketWithin(SocketHandle, Address, ConnectTimeout);
+}
+
+void TBlockSocket::ConnectAdopted(const std::string& Host, const std::string& Port) {
+  if (SocketHandle != INVALID_SOCKET) CloseSocketHandle(SocketHandle);
+  const TSocket Handle = AdoptOnConnect;
+  AdoptOnConnect = INVALID_SOCKET;
+  StopFlag = false;
+  AdoptSocket(Handle);
+  RecordResult(0);
+  PendingInput.clear();
+  EndedOnCR = false;
+  EndedOnLF = false;
+  DoStatus(HS_Connected, HostPort(Host, Port));
 }
 
 void TBlockSocket::UpdateEndpoints() {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -126,6 +127,11 @@ class TBlockSocket {
   std::int32_t ConnectTimeout = 60000;
   // Largest block length ReceiveBlock accepts from a peer.
   std::int32_t MaxBlockLength = 16 * 1024 * 1024;
+  // A connected descriptor the next Connect takes over instead of dialling
+  // (once; it is then reset). The socket owns it: one never used is closed
+  // with the socket. The fuzz targets play the peer on the other end of a
+  // socketpair this way, without a TCP connection per input.
+  TSocket AdoptOnConnect = INVALID_SOCKET;
 
   // Sets both MaxSendBandwidth and MaxRecvBandwidth.
   void SetMaxBandwidth(std::int32_t Value);
@@ -228,6 +234,8 @@ class TBlockSocket {
   void ResolveEndpoint(const std::string& Host, const std::string& Port, TSocketAddress& Address);
   // Creates the socket for the family of Address unless one exists.
   void CreateSocketFor(const TSocketAddress& Address);
+  // Connect's way with AdoptOnConnect.
+  void ConnectAdopted(const std::string& Host, const std::string& Port);
   void ApplyDeferredOptions();
   void ApplyOption(const TSocketOption& Option);
   void DeferOrApply(const TSocketOption& Option);
@@ -325,6 +333,10 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // The host Connect was last asked for: sent as the server name in the
   // handshake and checked against the certificate when verifying.
   std::string TlsPeerName;
+  // Offered for resumption by the next handshake: an FTP data connection
+  // resumes its control connection's session, which most FTPS servers
+  // demand. Null: a full handshake.
+  std::shared_ptr<SSL_SESSION> TlsReuseSession;
 
   // --- HTTP CONNECT tunnel ---------------------------------------------
   std::string HTTPTunnelIP;  // non-empty (without SocksIP) selects the tunnel
@@ -344,6 +356,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   void Connect(const std::string& Host, const std::string& Port) override;
   std::int64_t SendBuffer(const void* Buffer, std::int64_t Length) override;
   std::int64_t ReceiveRaw(void* Buffer, std::int64_t Length) override;
+  // Under TLS also 1 for a connection the peer has ended without the
+  // session's own end, so that the read which follows reports it.
   std::int64_t BytesPending() override;
   std::string LocalAddress() override;
   std::string RemoteAddress() override;
@@ -365,10 +379,30 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // 10022 for a rejected key file) or off (both freed).
   void SetTlsEnabled(bool Value);
   // The handshake on the connected socket: 10091 failed, 10013 rejected
-  // certificate; TLS is switched off again on failure.
+  // certificate; TLS is switched off again on failure, and LastErrorText
+  // ends with ": " + TlsFailureReason.
   void StartTls();
   // SSL_shutdown of the session (if any), then TLS off.
   void CloseTls();
+  // Ends our direction only: close_notify under TLS, then the half-close.
+  // The peer reads to that end while its replies can still arrive: closing
+  // at once could meet them with a reset that drops what we sent last.
+  // CloseSocket follows.
+  void EndSending();
+  // The established session, for another socket's TlsReuseSession; null
+  // without one.
+  std::shared_ptr<SSL_SESSION> TlsSessionForReuse() const;
+  // Whether a stream that ran until the connection's end ended properly:
+  // under TLS only when the peer sent close_notify, since a bare TCP close
+  // (which anyone on the path can forge) may cut the data anywhere. Reads
+  // report such a close as 10091 (TlsFailureReason "unexpected eof while
+  // reading"), not as 10054. True without TLS. Ask before CloseSocket.
+  bool TlsEndedCleanly() const;
+  // Why the handshake or a read or write of the session failed, in words
+  // for the log: the certificate check ("certificate verify failed:
+  // self-signed certificate", "host name mismatch") or the library's reason
+  // ("unexpected eof while reading"); empty when there is none.
+  std::string TlsFailureReason() const;
   // Cipher list, verification mode, password callback and key files of a
   // new context, then the session; 10022 or 10043 when refused.
   void SetUpTlsContext();

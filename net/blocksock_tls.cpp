@@ -18,6 +18,9 @@
 
 namespace {
 
+// What one read of the socket may take in for the session.
+constexpr int TlsReadBufferSize = 256 * 1024;
+
 bool IsAddressLiteral(const std::string& Host) { return IsIPv4Literal(Host) || IsIPv6Literal(Host); }
 
 // The host as the certificate names it: without the brackets an IPv6
@@ -26,6 +29,11 @@ std::string BareHost(const std::string& Host) {
   if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']') return Host.substr(1, Host.size() - 2);
   return Host;
 }
+
+// Whether the session has taken in records it has not yet handed out. What
+// it holds after a read that wanted more is only part of a record, which
+// must wait for the socket rather than be read again at once.
+bool HoldsWholeRecords(SSL* Session) { return SSL_has_pending(Session) == 1 && !SSL_want_read(Session); }
 
 class TDeadline {
  public:
@@ -70,10 +78,17 @@ void TTCPBlockSocket::SetTlsEnabled(bool Value) {
     FreeTls();
   }
   CheckError();
+  // A key or CA file the library refused: say why (a missing file, ...).
+  if (LastErrorCode != 0 && TlsLastError != 0) LastErrorText += ": " + TlsFailureReason();
 }
 
 void TTCPBlockSocket::SetUpTlsContext() {
   SSL_CTX_set_cipher_list(TlsContext, SSLCiphers.c_str());
+  // The session takes in as much as has arrived with each read of the
+  // socket, instead of a header and then a body per record (see
+  // HoldsWholeRecords).
+  SSL_CTX_set_read_ahead(TlsContext, 1);
+  SSL_CTX_set_default_read_buffer_len(TlsContext, TlsReadBufferSize);
   SSL_CTX_set_verify(TlsContext, SSLverifyCert ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   SSL_CTX_set_default_passwd_cb(TlsContext, SupplyKeyPassword);
   SSL_CTX_set_default_passwd_cb_userdata(TlsContext, this);
@@ -146,12 +161,16 @@ void TTCPBlockSocket::StartTls() {
   if (TlsEnabled && SSL_get_rbio(TlsSession) != nullptr) SetTlsEnabled(false);
   if (!TlsEnabled) SetTlsEnabled(true);
   if (LastErrorCode == 0) Handshake();
+  std::string Reason;
   if (LastErrorCode != 0) {
+    // Taken while the session still holds the certificate check's verdict.
+    Reason = TlsFailureReason();
     const std::int32_t Code = LastErrorCode;
     SetTlsEnabled(false);
     LastErrorCode = Code;
   }
   CheckError();
+  if (!Reason.empty()) LastErrorText += ": " + Reason;
 }
 
 void TTCPBlockSocket::Handshake() {
@@ -163,6 +182,7 @@ void TTCPBlockSocket::Handshake() {
     return;
   }
   SSL_set_bio(TlsSession, Transport, Transport);
+  if (TlsReuseSession) SSL_set_session(TlsSession, TlsReuseSession.get());
   const std::string Name = BareHost(TlsPeerName);
   // Servers that host several names choose the certificate by this one.
   if (!Name.empty() && !IsAddressLiteral(Name)) SSL_set_tlsext_host_name(TlsSession, Name.c_str());
@@ -193,10 +213,47 @@ void TTCPBlockSocket::Handshake() {
     LastErrorCode = WSAEACCES;
 }
 
+void TTCPBlockSocket::EndSending() {
+  if (TlsEnabled) CloseTls();
+  if (SocketHandle != INVALID_SOCKET) ShutdownSocketSending(SocketHandle);
+}
+
+std::string TTCPBlockSocket::TlsFailureReason() const {
+  if (LastErrorCode == WSAETIMEDOUT) return {};
+  if (SSLverifyCert && TlsSession != nullptr) {
+    const long Verdict = SSL_get_verify_result(TlsSession);
+    if (Verdict == X509_V_ERR_HOSTNAME_MISMATCH || Verdict == X509_V_ERR_IP_ADDRESS_MISMATCH)
+      return "host name mismatch";
+    if (Verdict != X509_V_OK) return std::string("certificate verify failed: ") + X509_verify_cert_error_string(Verdict);
+  }
+  if (TlsLastError == 0) return {};
+  const char* Reason = ERR_reason_error_string(static_cast<std::uint32_t>(TlsLastError));
+  return Reason != nullptr ? std::string(Reason) : TlsLastErrorText;
+}
+
+std::shared_ptr<SSL_SESSION> TTCPBlockSocket::TlsSessionForReuse() const {
+  if (!TlsEnabled || TlsSession == nullptr) return nullptr;
+  SSL_SESSION* Session = SSL_get1_session(TlsSession);
+  if (Session == nullptr) return nullptr;
+  return std::shared_ptr<SSL_SESSION>(Session, SSL_SESSION_free);
+}
+
+bool TTCPBlockSocket::TlsEndedCleanly() const {
+  if (!TlsActive()) return true;
+  return (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0;
+}
+
 void TTCPBlockSocket::CloseTls() {
   // One close_notify, not waiting for the peer's: the connection is closed
-  // right after.
-  if (TlsSession != nullptr && SSL_is_init_finished(TlsSession)) SSL_shutdown(TlsSession);
+  // right after. It marks the end of what we sent (a peer may take an
+  // upload without it for cut), so a full send buffer is waited out.
+  if (TlsSession != nullptr && SSL_is_init_finished(TlsSession)) {
+    const TDeadline Deadline(TlsTimeout);
+    int Result = SSL_shutdown(TlsSession);
+    while (Result < 0 && SSL_get_error(TlsSession, Result) == SSL_ERROR_WANT_WRITE &&
+           TlsWaitSocket(SocketHandle, true, Deadline.Left()))
+      Result = SSL_shutdown(TlsSession);
+  }
   FreeTls();
 }
 
@@ -296,18 +353,24 @@ std::int64_t TTCPBlockSocket::ReceiveRaw(void* Buffer, std::int64_t Length) {
 }
 
 std::int64_t TTCPBlockSocket::BytesPending() {
-  if (TlsActive()) {
-    const int Decrypted = SSL_pending(TlsSession);
-    if (Decrypted > 0) return Decrypted;
-  }
-  return TBlockSocket::BytesPending();
+  if (!TlsActive()) return TBlockSocket::BytesPending();
+  const int Decrypted = SSL_pending(TlsSession);
+  if (Decrypted > 0) return Decrypted;
+  if (HoldsWholeRecords(TlsSession)) return TlsReadBufferSize;
+  const std::int64_t Raw = TBlockSocket::BytesPending();
+  if (Raw > 0 || (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0) return Raw;
+  // Readers take "readable with nothing pending" for the peer's clean end.
+  // A connection closed or reset before the session's close_notify is no
+  // such end: the next read lets the library report it.
+  return SocketPeerEnded(SocketHandle) ? 1 : 0;
 }
 
 bool TTCPBlockSocket::WaitReadable(std::int32_t Timeout) {
   // Decrypted bytes are ready to read, and so is the end of a session the
   // peer has closed (its close_notify may already have been taken in with
   // the last data, while the peer keeps the connection open).
-  if (TlsActive() && (SSL_pending(TlsSession) > 0 || (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0)) {
+  if (TlsActive() && (SSL_pending(TlsSession) > 0 || HoldsWholeRecords(TlsSession) ||
+                      (SSL_get_shutdown(TlsSession) & SSL_RECEIVED_SHUTDOWN) != 0)) {
     LastErrorCode = 0;
     DoStatus(HS_Readable, "");
     return true;

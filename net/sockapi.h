@@ -160,6 +160,9 @@ std::int64_t ReceiveDatagramFrom(TSocket Handle, void* Buffer, std::int64_t Leng
 std::int64_t SendDatagramNow(TSocket Handle, const void* Buffer, std::int64_t Length, const TSocketAddress& To);
 // Ends the sending direction (the peer reads the end of the data).
 void ShutdownSocketSending(TSocket Handle);
+// Whether the peer has closed or reset the connection with nothing left to
+// read; never waits.
+bool SocketPeerEnded(TSocket Handle);
 // The next connection of a listening socket; Peer gets its address.
 TSocket AcceptSocketHandle(TSocket Listener, TSocketAddress& Peer);
 // SO_LINGER and the buffer sizes; results are not examined by the callers.

@@ -178,6 +178,10 @@ int ConnectSocketWithin(TSocket Handle, const TSocketAddress& Address, std::int3
     } else if (Ready < 0) {
       SocketError = errno;
     }
+    // A refused attempt reports ECONNREFUSED; a reset can only follow an
+    // established connection, so the connect succeeded and the next read
+    // reports the reset, exactly as after a blocking connect.
+    if (SocketError == ECONNRESET) SocketError = 0;
     SavedErrno = SocketError;
     Result = SocketError == 0 ? 0 : -1;
   }
@@ -253,6 +257,12 @@ std::int64_t SendDatagramNow(TSocket Handle, const void* Buffer, std::int64_t Le
 }
 
 void ShutdownSocketSending(TSocket Handle) { ::shutdown(Handle, SHUT_WR); }
+
+bool SocketPeerEnded(TSocket Handle) {
+  char Probe = 0;
+  const ssize_t Peeked = ::recv(Handle, &Probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  return Peeked == 0 || (Peeked < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
 
 TSocket AcceptSocketHandle(TSocket Listener, TSocketAddress& Peer) {
   Peer.Clear();

@@ -108,6 +108,9 @@ int ConnectSocketWithin(TSocket Handle, const TSocketAddress& Address, std::int3
   int Error = 0;
   int Length = sizeof(Error);
   if (getsockopt(Handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&Error), &Length) != 0) return -1;
+  // As on Linux: a reset follows an established connection, which the next
+  // read reports.
+  if (Error == WSAECONNRESET) Error = 0;
   if (Error == 0 && FD_ISSET(Handle, &Failed)) Error = WSAECONNREFUSED;
   WSASetLastError(Error);
   return Error == 0 ? 0 : -1;
@@ -160,6 +163,13 @@ std::int64_t SendDatagramNow(TSocket Handle, const void* Buffer, std::int64_t Le
 }
 
 void ShutdownSocketSending(TSocket Handle) { shutdown(Handle, SD_SEND); }
+
+bool SocketPeerEnded(TSocket Handle) {
+  const TNonBlockingScope Scope(Handle);
+  char Probe = 0;
+  const int Peeked = recv(Handle, &Probe, 1, MSG_PEEK);
+  return Peeked == 0 || (Peeked < 0 && WSAGetLastError() != WSAEWOULDBLOCK && WSAGetLastError() != WSAEINTR);
+}
 
 TSocket AcceptSocketHandle(TSocket Listener, TSocketAddress& Peer) {
   Peer.Clear();

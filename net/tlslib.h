@@ -10,6 +10,9 @@
 
 #include "net/sockapi.h"
 
+// Declared by ssl.h, which the socket's header need not pull in whole.
+using SSL_SESSION = struct ssl_session_st;
+
 // Protocol choice of a TLS context.
 enum TSSLType : std::uint8_t { LT_SSLv2 = 0, LT_SSLv3 = 1, LT_TLSv1 = 2, LT_all = 3 };
 

@@ -131,3 +131,17 @@ std::string TProfile::ReadString(std::size_t Index, const std::string& Key, cons
     if (SameTextAscii(Name, Key)) return Value;
   return Default;
 }
+
+std::vector<std::string> TProfile::KeyNames(std::size_t Index) const {
+  std::vector<std::string> Names;
+  if (Index >= Sections_.size()) return Names;
+  for (const auto& Entry : Sections_[Index].Keys) Names.push_back(Entry.first);
+  return Names;
+}
+
+bool TProfile::HasKey(std::size_t Index, const std::string& Key) const {
+  if (Index >= Sections_.size()) return false;
+  for (const auto& Entry : Sections_[Index].Keys)
+    if (SameTextAscii(Entry.first, Key)) return true;
+  return false;
+}

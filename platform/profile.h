@@ -39,6 +39,13 @@ class TProfile {
   // has no such key.
   std::string ReadString(std::size_t Index, const std::string& Key, const std::string& Default) const;
 
+  // The key names of the section at Index as written, in file order,
+  // repeated keys included.
+  std::vector<std::string> KeyNames(std::size_t Index) const;
+
+  // True when the section at Index holds Key, whatever its value.
+  bool HasKey(std::size_t Index, const std::string& Key) const;
+
  private:
   struct TSection {
     std::string Name;

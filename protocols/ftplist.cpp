@@ -178,14 +178,23 @@ TFTPListRec* TFTPList::EntryAt(int Index) const {
 bool TFTPList::ParseEplfLine(const std::string& Line) {
   if (Line.empty() || Line[0] != '+') return false;
   auto entry = std::make_unique<TFTPListRec>();
-  std::string rest = Line;
-  while (!rest.empty()) {
-    const std::string piece = CutToken(rest, ",");
+  // One walk over the line: a server can send megabytes of facts, and
+  // copying the rest of the line for every comma would take minutes.
+  std::size_t start = 0;
+  while (start < Line.size()) {
+    std::size_t end = Line.find(',', start);
+    if (end == std::string::npos) end = Line.size();
+    std::size_t first = start;
+    while (first < end && IsBlank(Line[first])) ++first;
+    std::size_t last = end;
+    while (last > first && IsBlank(Line[last - 1])) --last;
+    const std::string_view piece(Line.data() + first, last - first);
+    start = end + 1;
     if (piece.empty()) break;
     if (piece[0] == '\t') {
       // The name is the last fact and may itself hold commas: it runs from
       // the tab to the end of the line.
-      entry->Name = Line.substr(Line.find('\t') + 1);
+      entry->Name = Line.substr(first + 1);
       break;
     }
     if (piece == "/") {
@@ -194,11 +203,11 @@ bool TFTPList::ParseEplfLine(const std::string& Line) {
       entry->IsReadable = true;
     } else if (piece[0] == 'm') {
       std::int64_t seconds = 0;
-      if (!ParseDecimal(std::string_view(piece).substr(1), seconds)) seconds = 0;
+      if (!ParseDecimal(piece.substr(1), seconds)) seconds = 0;
       entry->ModifiedTime = static_cast<double>(seconds) / 86400.0 + UnixEpochDays;
     } else if (piece[0] == 's') {
       std::int64_t size = 0;
-      if (!ParseDecimal(std::string_view(piece).substr(1), size)) size = 0;
+      if (!ParseDecimal(piece.substr(1), size)) size = 0;
       entry->Size = size;
     }
   }

@@ -52,11 +52,6 @@ bool ParseDecimal(const std::string& Text, std::int64_t& Value) {
   return Error == std::errc() && Stop == End && Text[0] != '-';
 }
 
-std::int64_t DecimalOrZero(const std::string& Text) {
-  std::int64_t Value = 0;
-  return ParseDecimal(Text, Value) ? Value : 0;
-}
-
 bool FileExists(const std::string& FileName) {
   struct stat Info;
   return stat(FileName.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
@@ -133,6 +128,24 @@ struct TFTPSendDetail {
     FailLocally(Self, Reason);
   }
 
+  // A control connection that failed to connect or to start TLS is closed
+  // before anything (QUIT included) could go out in the clear; the
+  // socket's error text says why, and its error state stays for the caller.
+  static bool FailConnection(TFTPSend& Self) {
+    const std::int32_t Code = Self.Sock_->LastErrorCode;
+    const std::string Reason = Self.Sock_->LastErrorText;
+    DropControl(Self, Reason);
+    Self.Sock_->LastErrorCode = Code;
+    Self.Sock_->LastErrorText = Reason;
+    return false;
+  }
+
+  // The data connections check certificates as the control connection does.
+  static void ShareTlsSettings(TFTPSend& Self) {
+    Self.DSock_->SSLverifyCert = Self.Sock_->SSLverifyCert;
+    Self.DSock_->SSLCertCAFile = Self.Sock_->SSLCertCAFile;
+  }
+
   static std::string HostText(const TFTPSend& Self) {
     if (Self.TargetPort == "ftp" || Self.TargetPort == "21") return Self.TargetHost;
     return Self.TargetHost + ":" + Self.TargetPort;
@@ -184,20 +197,31 @@ struct TFTPSendDetail {
 
   static bool NegotiateTls(TFTPSend& Self) {
     if (!Self.AutoTLS || Self.IsTLS_) return true;
-    if (!IsCompletion(Self.SendCommand("AUTH TLS"))) return true;
+    if (!IsCompletion(Self.SendCommand("AUTH TLS"))) {
+      if (!Self.TLSRequired) return true;
+      // The refusal stays in the reply state; the user name must not follow
+      // in the clear.
+      Self.Sock_->AbortSocket();
+      return false;
+    }
     Self.Sock_->StartTls();
     Self.IsTLS_ = Self.Sock_->LastErrorCode == 0;
     Self.DSock_->SSLCertificateFile = Self.Sock_->SSLCertificateFile;
     Self.DSock_->SSLPrivateKeyFile = Self.Sock_->SSLPrivateKeyFile;
     Self.DSock_->SSLCertCAFile = Self.Sock_->SSLCertCAFile;
-    return Self.IsTLS_;
+    return Self.IsTLS_ || FailConnection(Self);
   }
 
-  static void ProtectData(TFTPSend& Self) {
-    if (!Self.IsTLS_) return;
+  // False only when TLS is required and the server refuses PROT P: the
+  // files must not cross in the clear.
+  static bool ProtectData(TFTPSend& Self) {
+    if (!Self.IsTLS_) return true;
     Self.SendCommand("PBSZ 0");
     if (Self.TLSonData) Self.IsDataTLS_ = IsCompletion(Self.SendCommand("PROT P"));
-    if (!Self.IsDataTLS_) Self.SendCommand("PROT C");
+    if (Self.IsDataTLS_) return true;
+    if (Self.TLSRequired && Self.TLSonData) return false;
+    Self.SendCommand("PROT C");
+    return true;
   }
 
   static void ProbeRestart(TFTPSend& Self) {
@@ -425,6 +449,7 @@ bool TFTPSend::ConnectControl() {
     Socket->TlsTimeout = Timeout;
     Socket->ConnectTimeout = Timeout;
   }
+  TFTPSendDetail::ShareTlsSettings(*this);
   Sock_->CloseSocket();
   Sock_->Bind(IPInterface, "0");
   if (FullSSL) Sock_->SetTlsEnabled(true);
@@ -443,13 +468,13 @@ bool TFTPSend::LogOn() {
     TFTPSendDetail::FailLocally(*this, "Custom logon table is empty");
     return false;
   }
-  if (!ConnectControl()) return TFTPSendDetail::FailOnSocket(*this, *Sock_);
+  if (!ConnectControl()) return TFTPSendDetail::FailConnection(*this);
   IsTLS_ = FullSSL;
   IsDataTLS_ = false;
   if (!TFTPSendDetail::ReadGreeting(*this)) return TFTPSendDetail::FailWithoutReply(*this);
   if (!TFTPSendDetail::NegotiateTls(*this)) return TFTPSendDetail::FailWithoutReply(*this);
   if (!RunLogonSteps(FWMode)) return TFTPSendDetail::FailWithoutReply(*this);
-  TFTPSendDetail::ProtectData(*this);
+  if (!TFTPSendDetail::ProtectData(*this)) return false;
   SendCommand("TYPE I");
   SendCommand("STRU F");
   SendCommand("MODE S");
@@ -487,6 +512,9 @@ bool TFTPSend::RunLogonSteps(std::int32_t Mode) {
 }
 
 bool TFTPSend::LogOff() {
+  // A logon that failed to connect, or stopped before sending anything
+  // in the clear, left no connection to end.
+  if (Sock_->SocketHandle == INVALID_SOCKET) return false;
   const std::int32_t Code = SendCommand("QUIT");
   Sock_->CloseSocket();
   return IsCompletion(Code);
@@ -506,8 +534,15 @@ bool TFTPSend::AcceptDataChannel() {
     return false;
   }
   if (!IsDataTLS_) return true;
+  // The server ties the data connection to the logged-on session by the
+  // resumed TLS session; the certificate must name the host the control
+  // connection was checked against, not the address data goes to.
+  DSock_->TlsPeerName = Sock_->TlsPeerName;
+  DSock_->TlsReuseSession = Sock_->TlsSessionForReuse();
   DSock_->StartTls();
-  return DSock_->LastErrorCode == 0;
+  if (DSock_->LastErrorCode == 0) return true;
+  TFTPSendDetail::FailLocally(*this, DSock_->LastErrorText);
+  return false;
 }
 
 void TFTPSend::ParsePassiveReply(const std::string& Reply) {
@@ -522,7 +557,12 @@ void TFTPSend::ParsePassiveReply(const std::string& Reply) {
   std::string Part[6];
   for (std::string& Field : Part) Field = CutToken(Fields, ",");
   DataIP_ = Part[0] + "." + Part[1] + "." + Part[2] + "." + Part[3];
-  DataPort_ = std::to_string(DecimalOrZero(Part[4]) * 256 + DecimalOrZero(Part[5]));
+  // Each port field is one byte; anything else makes the reply invalid
+  // (port "0"), and no product of huge fields can overflow.
+  std::int64_t High = 0;
+  std::int64_t Low = 0;
+  const bool Valid = ParseDecimal(Part[4], High) && ParseDecimal(Part[5], Low) && High <= 255 && Low <= 255;
+  DataPort_ = Valid ? std::to_string(High * 256 + Low) : "0";
 }
 
 void TFTPSend::ParseExtendedPassiveReply(const std::string& Reply) {
@@ -538,8 +578,15 @@ bool TFTPSend::ReceiveDataChannel(TStream& Stream) {
   TDataConnectionGuard Guard(*DSock_);
   if (!AcceptDataChannel()) return false;
   DSock_->ReceiveToStream(Stream, Timeout);
+  // A bare close of a TLS data connection may have cut the data anywhere.
+  const bool Whole = DSock_->TlsEndedCleanly();
+  std::string Ending = DSock_->TlsFailureReason();
+  if (Ending.empty()) Ending = DSock_->LastErrorText;
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply()) || TFTPSendDetail::FailWithoutReply(*this);
+  if (!IsCompletion(ReadReply())) return TFTPSendDetail::FailWithoutReply(*this);
+  if (Whole) return true;
+  TFTPSendDetail::FailLocally(*this, "Data connection ended without TLS close_notify (" + Ending + ")");
+  return false;
 }
 
 bool TFTPSend::SendDataChannel(TStream& Stream) {
@@ -547,9 +594,12 @@ bool TFTPSend::SendDataChannel(TStream& Stream) {
   if (!AcceptDataChannel()) return false;
   DSock_->SendStream(Stream);
   if (DSock_->LastErrorCode != 0) return TFTPSendDetail::FailOnSocket(*this, *DSock_);
-  // Closing the data connection tells the server the data is complete.
+  // The end of our sending tells the server the data is complete; the
+  // connection is closed once the server has confirmed it.
+  DSock_->EndSending();
+  const bool Stored = IsCompletion(ReadReply());
   DSock_->CloseSocket();
-  return IsCompletion(ReadReply()) || TFTPSendDetail::FailWithoutReply(*this);
+  return Stored || TFTPSendDetail::FailWithoutReply(*this);
 }
 
 bool TFTPSend::ListDirectory(const std::string& Directory, bool NamesOnly) {
@@ -580,6 +630,18 @@ bool TFTPSend::Download(const std::string& FileName, bool Resume) {
   TFileStream File;
   if (!TFTPSendDetail::OpenDownloadFile(*this, File, Resume)) return false;
   return TFTPSendDetail::Retrieve(*this, FileName, File, Resume);
+}
+
+bool TFTPSend::DownloadToStream(const std::string& FileName, TStream& Target) {
+  if (FileName.empty()) return false;
+  if (!OpenDataChannel()) return false;
+  TDataConnectionGuard Guard(*DSock_);
+  return TFTPSendDetail::Retrieve(*this, FileName, Target, false);
+}
+
+bool TFTPSend::UploadFromStream(const std::string& FileName, TStream& Source) {
+  if (FileName.empty()) return false;
+  return TFTPSendDetail::Store(*this, Source, "STOR " + FileName, 0);
 }
 
 bool TFTPSend::Upload(const std::string& FileName, bool Resume) {

@@ -97,6 +97,9 @@ class TFTPSend : public TNetClient {
   bool AutoTLS = false;     // try AUTH TLS after the greeting
   bool FullSSL = false;     // TLS from the first byte of the control connection
   bool TLSonData = true;    // ask for protected data connections under TLS
+  // With AutoTLS or FullSSL: a refused AUTH TLS or PROT P fails the logon
+  // and nothing more is sent in the clear (no falling back).
+  bool TLSRequired = false;
   // Used only when FWMode is -1 and FWHost is set; an all-zero table is
   // refused by LogOn before it connects.
   LogonStepTable CustomLogonTable{};
@@ -123,9 +126,12 @@ class TFTPSend : public TNetClient {
   virtual std::int32_t SendCommand(const std::string& Command);
   // Connects, reads the greeting (1xx lines, then a 2xx), optionally runs
   // AUTH TLS, logs on, sends PBSZ/PROT under TLS, TYPE I, STRU F, MODE S and
-  // probes REST 0 / REST 1 to set CanResume. False at the first failure;
-  // when the connection failed without a reply, ResultString holds the
-  // socket's error text.
+  // probes REST 0 / REST 1 to set CanResume. False at the first failure.
+  // A failed connection or TLS handshake leaves the socket's error text
+  // (with the certificate check's reason) in ResultString and the control
+  // connection closed, as does a refused AUTH TLS under TLSRequired (its
+  // reply stays in ResultString); a step that got no reply leaves the
+  // socket's error text there too.
   virtual bool LogOn();
   // Sends QUIT and closes the control connection whatever the reply; true
   // on a 2xx reply.
@@ -145,8 +151,10 @@ class TFTPSend : public TNetClient {
   // Completes the data connection after the 1xx reply: accepts the server's
   // connection in active mode (within Timeout; connections from any other
   // address are closed at once) and runs the data TLS handshake when
-  // IsDataTLS. False when either fails; without a connection ResultString
-  // holds the socket's error text.
+  // IsDataTLS, resuming the control connection's session and checking the
+  // certificate against the control connection's host. False when either
+  // fails; ResultString then holds the socket's error text or the failed
+  // handshake's reason.
   virtual bool AcceptDataChannel();
   // Reads a 227 reply's "(h1,h2,h3,h4,p1,p2)" into DataIP and DataPort.
   virtual void ParsePassiveReply(const std::string& Reply);
@@ -154,11 +162,13 @@ class TFTPSend : public TNetClient {
   // connection itself goes to the control connection's peer address).
   virtual void ParseExtendedPassiveReply(const std::string& Reply);
   // Receives until the server closes the data connection, then reads the
-  // final reply. True on a 2xx final reply.
+  // final reply. True on a 2xx final reply, and under data TLS only when
+  // the server ended the session with close_notify.
   virtual bool ReceiveDataChannel(TStream& Stream);
-  // Sends Stream from its position to its end, closes the data connection
-  // and reads the final reply. True on a 2xx final reply; when sending fails
-  // ResultString holds the data connection's error text.
+  // Sends Stream from its position to its end, ends the sending direction
+  // (close_notify under TLS, then the half-close), reads the final reply
+  // and closes the data connection. True on a 2xx final reply; when sending
+  // fails ResultString holds the data connection's error text.
   virtual bool SendDataChannel(TStream& Stream);
   // "TYPE A", then "LIST" or (NamesOnly) "NLST", with " " + Directory when
   // Directory is not empty. A full listing is parsed into FtpList; the raw
@@ -169,6 +179,12 @@ class TFTPSend : public TNetClient {
   // the server can resume). False on an empty name, a refusal, a local file
   // that cannot be opened or written, or a final reply other than 2xx.
   virtual bool Download(const std::string& FileName, bool Resume);
+  // "RETR " + FileName into Target, which the caller created and owns; DirectFile and DataStream
+  // are not used. False on an empty name, a refusal, a final reply other than 2xx, or a write to
+  // Target that fell short (the transfer stops there; Target knows why).
+  virtual bool DownloadToStream(const std::string& FileName, TStream& Target);
+  // "STOR " + FileName from Source, from its start to its end, which the caller opened and owns.
+  virtual bool UploadFromStream(const std::string& FileName, TStream& Source);
   // "STOR " + FileName from DataStream or DirectFileName; when resuming,
   // continues after the size the server reports for the file.
   virtual bool Upload(const std::string& FileName, bool Resume);

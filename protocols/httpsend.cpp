@@ -395,14 +395,14 @@ void THTTPSend::DecodeStatusLine(const std::string& Line) {
 // ------------------------------------------------------------------- body
 
 // The end of the connection is the normal end of such a body; a time-out or
-// a broken TLS session is not.
+// a broken TLS session is not, nor under TLS a close without close_notify.
 bool THTTPSend::ReadBodyUntilClose() {
   for (;;) {
     const std::string Packet = Sock_.ReceivePacket(Timeout);
     if (Sock_.LastErrorCode != 0) break;
     WriteTextToStream(Document, Packet);
   }
-  return Sock_.LastErrorCode == kConnectionReset;
+  return Sock_.LastErrorCode == kConnectionReset && Sock_.TlsEndedCleanly();
 }
 
 // The body goes into Document through a small buffer that stays in cache:

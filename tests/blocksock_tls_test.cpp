@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/blocksock.h"
+#include "protocols/httpsend.h"
 #include "support/testsupport.h"
 #include "support/tlsproxypeer.h"
 #include "support/tlsproxyservers.h"
@@ -199,6 +200,24 @@ TEST_F(BlockSockTls, CloseNotifyEndsTheDataAtOnceWhileTheConnectionStaysOpen) {
   Socket.ReceiveToStream(Body, 60000);
   EXPECT_EQ(Socket.LastErrorCode, 10054);
   EXPECT_EQ(Body.Data(), std::string(50000, 'd'));
+}
+
+TEST_F(BlockSockTls, ACloseWithoutCloseNotifyIsACutNotAnEnd) {
+  ScriptedPeer Peer(TlsPeer(ServerContext(), [](PeerConnection& C) {
+    C.ReadUntil("\r\n\r\n");
+    C.Write("HTTP/1.0 200 OK\r\n\r\n" + std::string(50000, 'd'));
+    C.Close();
+  }), "127.0.0.1", 2);
+  TTCPBlockSocket Socket;
+  ConnectTls(Socket, "127.0.0.1", Peer.Port());
+  ASSERT_EQ(Socket.LastErrorCode, 0);
+  EXPECT_EQ(Get(Socket, "/"), "HTTP/1.0 200 OK\r\n\r\n" + std::string(50000, 'd'));
+  EXPECT_EQ(Socket.LastErrorCode, 10091);
+  EXPECT_FALSE(Socket.TlsEndedCleanly());
+  EXPECT_EQ(Socket.TlsFailureReason(), "unexpected eof while reading");
+  // The HTTP engine's body that runs until the connection's end.
+  THTTPSend Http;
+  EXPECT_FALSE(Http.SendRequest("GET", "https://127.0.0.1:" + Peer.PortText() + "/"));
 }
 
 TEST_F(BlockSockTls, DecryptedBytesHeldByTheSessionCountAsReadable) {
@@ -462,7 +481,9 @@ TEST_F(BlockSockTls, FtpAuthTlsWithProtectedDataUntilTheServerEndsIt) {
   Control.SendText("RETR data.txt\r\n");
   EXPECT_EQ(FtpReply(Control).substr(0, 3), "150");
   // The data handshake follows the transfer command's 1xx reply, as FTP
-  // clients do it: vsftpd starts TLS on the data connection only then.
+  // clients do it: vsftpd starts TLS on the data connection only then, and
+  // only for a resumed control session.
+  Data.TlsReuseSession = Control.TlsSessionForReuse();
   Data.StartTls();
   ASSERT_EQ(Data.LastErrorCode, 0) << Data.TlsLastErrorText;
   TMemoryStream Received;

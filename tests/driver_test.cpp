@@ -39,7 +39,7 @@ TEST(Driver, MissingJobFileLogsErrorAndExitsTwo) {
   EXPECT_EQ(Lines[3], "ExitCode=2");
 }
 
-TEST(Driver, JobFileNameIsMadeAbsoluteAndADirectoryIsNoJobFile) {
+TEST(Driver, JobFileNameIsMadeAbsoluteAndADirectoryIsUnreadable) {
   TempDir Dir;
   std::filesystem::create_directory(Dir / "sub");
   const auto Relative = StripStamps(RunTarvo({"./sub/../absent.ini"}, Dir.Path()).Output);
@@ -48,7 +48,7 @@ TEST(Driver, JobFileNameIsMadeAbsoluteAndADirectoryIsNoJobFile) {
 
   const RunResult OnDirectory = RunTarvo({"sub"}, Dir.Path());
   EXPECT_EQ(OnDirectory.ExitCode, 2);
-  EXPECT_TRUE(Contains(StripStamps(OnDirectory.Output), "ERROR: Not Found INI file. " + Dir.Path() + "/sub"));
+  EXPECT_TRUE(Contains(StripStamps(OnDirectory.Output), "ERROR: Cannot read INI file. " + Dir / "sub" + " (Is a directory)"));
 }
 
 TEST(Driver, UnreadableJobFileIsALocalFailureNotAnEmptyRun) {
@@ -67,10 +67,19 @@ TEST(Driver, JobFileWithoutSectionsRunsNothingAndExitsZero) {
   const RunResult Run = RunTarvo({"empty.ini", "ignored-extra-argument"}, Dir.Path());
   EXPECT_EQ(Run.ExitCode, 0);
   const auto Lines = StripStamps(Run.Output);
-  ASSERT_EQ(Lines.size(), 3u);
+  ASSERT_EQ(Lines.size(), 4u);
   EXPECT_EQ(Lines[0], NoticeLine);
   EXPECT_EQ(Lines[1], UsageLine);
-  EXPECT_EQ(Lines[2], "ExitCode=0");
+  EXPECT_EQ(Lines[2], "Info : no job in " + Dir / "empty.ini");
+  EXPECT_EQ(Lines[3], "ExitCode=0");
+}
+
+TEST(Driver, HelpAndVersionAnswerUnlessAJobFileHasTheirName) {
+  TempDir Dir;
+  EXPECT_EQ(RunTarvo({"--version"}, Dir.Path()).Output, "tarvo " TARVO_VERSION "\n");
+  EXPECT_EQ(RunTarvo({"-h"}, Dir.Path()).Output, std::string(UsageLine) + "\n");
+  WriteFile(Dir / "--help", "");
+  EXPECT_EQ(StripStamps(RunTarvo({"--help"}, Dir.Path()).Output).back(), "ExitCode=0");
 }
 
 TEST(Driver, EveryJobRunsBetweenItsStartAndEndLineInFileOrder) {
@@ -93,7 +102,7 @@ TEST(Driver, EveryJobRunsBetweenItsStartAndEndLineInFileOrder) {
     if (Line.rfind("=====", 0) == 0 || Line.rfind("ExitCode=", 0) == 0) Frame.push_back(Line);
   const std::vector<std::string> Expected = {
       "===== Section: daily Mode: FTP GET",  "===== FTP GET END",
-      "===== Section: typo Mode: FTP GET",   "===== FTP GET END",
+      "===== Section: typo Mode: FTPGETT",   "===== FTPGETT END",
       "===== Section: put Mode: FTP PUT",    "===== FTP PUT END",
       "===== Section: web Mode: HTTP GET",   "===== HTTP GET END",
       "===== Section: upload Mode: HTTP PUT", "===== HTTP PUT END",
@@ -121,9 +130,9 @@ TEST(Driver, WithoutArgumentTheJobFileSitsBesideTheProgram) {
   const RunResult WithExtension = RunProcess({ProgramDir / "x.bin"}, WorkDir.Path());
   EXPECT_EQ(WithExtension.ExitCode, 0);
   const auto Lines = StripStamps(WithExtension.Output);
-  ASSERT_EQ(Lines.size(), 3u);
+  ASSERT_EQ(Lines.size(), 4u);
   EXPECT_EQ(Lines[0], NoticeLine);
-  EXPECT_EQ(Lines[2], "ExitCode=0");
+  EXPECT_EQ(Lines[3], "ExitCode=0");
 }
 
 TEST(Driver, DefaultJobFileNameReplacesOnlyTheLastExtension) {
@@ -145,10 +154,8 @@ struct TBatchRun {
   std::vector<std::string> Ran;
 };
 
-TBatchRun RunSections(const std::vector<std::string>& Sections) {
+TBatchRun RunText(const std::string& Text) {
   TempDir Dir;
-  std::string Text;
-  for (const auto& Name : Sections) Text += "[" + Name + "]\nMode=HTTPPUT\n";
   WriteFile(Dir / "jobs.ini", Text);
   TBatchRun Run;
   CapturedStdout Captured;
@@ -159,6 +166,12 @@ TBatchRun RunSections(const std::vector<std::string>& Sections) {
   });
   Run.Lines = StripStamps(Captured.Text());
   return Run;
+}
+
+TBatchRun RunSections(const std::vector<std::string>& Sections) {
+  std::string Text;
+  for (const auto& Name : Sections) Text += "[" + Name + "]\nMode=HTTPPUT\n";
+  return RunText(Text);
 }
 
 }  // namespace
@@ -172,6 +185,15 @@ TEST(Batch, TheExitCodeIsTheLastJobsStatusAlone) {
   EXPECT_EQ(FailedLast.Result, 1);
   EXPECT_EQ(FailedLast.Lines.back(), "ExitCode=1");
   EXPECT_EQ(FailedLast.Ran, (std::vector<std::string>{"0", "0", "1"}));
+}
+
+TEST(Batch, AMisspeltModeRunsNothingAndUnknownKeysAreNamed) {
+  const TBatchRun Run = RunText("[0]\nMode=HTTPGET\nRemotePaht=/x\n[2]\nMode=FTPPUTT\nDeleteMode=True\n");
+  EXPECT_EQ(Run.Ran, std::vector<std::string>{"0"});
+  EXPECT_EQ(Run.Lines, (std::vector<std::string>{
+                           "===== Section: 0 Mode: HTTP GET", "Info : unknown key RemotePaht ignored.", "===== HTTP GET END",
+                           "===== Section: 2 Mode: FTPPUTT", "ERROR: Unknown Mode FTPPUTT, job not run.",
+                           "===== FTPPUTT END", "ExitCode=2"}));
 }
 
 TEST(Batch, AnErrorEscapingAJobEndsTheRunWithoutExitCodeLine) {

@@ -4,11 +4,16 @@
 // (stamps stripped), the exit code and the files on both sides.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "jobs/tarvoFtpGet.h"
 #include "support/ftpjobs_support.h"
 #include "support/testsupport.h"
+#include "util/textutil.h"
 
 using namespace testsupport;
 using namespace ftpjobs;
@@ -277,9 +282,9 @@ TEST(FtpGetJobScripted, ARenameFailureKeepsTheTemporaryFileAndTheResult) {
   const std::string Tmp = Work / "in/data.csv.tmp";
   EXPECT_EQ(Result.Run.Lines, Join({Head,
                                     {Listed("data.csv", 6), "Getted " + Tmp, "Deleted data.csv", "date changed " + Tmp,
-                                     "Warnig : Can not Rename " + Tmp},
-                                    Tail0}));
-  EXPECT_EQ(Result.Run.ExitCode, 0);
+                                     "ERROR: Warnig : Can not Rename " + Tmp},
+                                    Tail2}));
+  EXPECT_EQ(Result.Run.ExitCode, 2);
   // The server copy is gone; the data survives in the temporary file.
   EXPECT_EQ(Contains(Result.Transcript, "DELE data.csv"), "yes");
   EXPECT_EQ(ReadFile(Tmp), "1,2,3\n");
@@ -462,7 +467,8 @@ TEST(FtpGetJobRun, MissingLocalDirectoryContactsNoServer) {
   TempDir Work;
   WriteJobFile(Work / "job.ini", {{"get", GetJob(Server.Port(), "/*.*", "./missing")}});
   const TJobRun Run = RunJobFile("job.ini", Work.Path());
-  EXPECT_EQ(Run.Lines, Join({{"===== Section: get Mode: FTP GET", "ERROR: Dest Path not found or can not write."},
+  EXPECT_EQ(Run.Lines, Join({{"===== Section: get Mode: FTP GET",
+                              "ERROR: Dest Path not found or can not write. " + Work / "missing/"},
                              Tail2}));
   EXPECT_EQ(Run.ExitCode, 2);
   EXPECT_TRUE(Server.Transcript().empty());
@@ -516,17 +522,88 @@ TEST(FtpGetJobNames, LocalDirectory) {
   EXPECT_EQ(FtpGetLocalDirectory("/srv/x/../inbox"), "/srv/inbox/");
 }
 
-TEST(FtpGetJobScripted, ATemporaryFileThatCannotBeCreatedCostsThatFileOnly) {
-  TempDir Work;
-  // A directory in the way of the temporary name.
-  fs::create_directories(Work / "in/blocked.txt.tmp");
-  TScript Script;
-  Script.Files = {{"blocked.txt", "b"}, {"next.txt", "n"}};
-  const auto Result = RunScripted(Script, Work, {{"TouchDateMode", "False"}});
-  EXPECT_EQ(Result.Run.Lines,
-            Join({Head,
-                  {Listed("blocked.txt", 1), "ERROR: Cannot open local file " + Work / "in/blocked.txt.tmp"},
-                  Fetched(Listed("next.txt", 1), Work / "in/next.txt", false), Tail1}));
-  EXPECT_TRUE(fs::is_directory(Work / "in/blocked.txt.tmp"));
-  EXPECT_FALSE(FileExists(Work / "in/blocked.txt"));
+namespace {
+
+// A planted entry at big's temporary or final name, or a wrapper that makes
+// writing fail, and the scripted server's log for "a.tmp", "a", "big" with
+// DeleteMode ("in/" is the local directory, ".#.tmp" a fresh name). Failed
+// files neither arrive nor are deleted on the server.
+struct TLocalCase {
+  const char* Name;
+  std::string Plant;
+  std::vector<std::string> Wrapper, Middle, Failed;
+};
+
+std::vector<std::string> Got(const std::string& Name, std::size_t Size, const std::string& Temp) {
+  return {Listed(Name, Size), "Getted in/" + Temp, "Deleted " + Name, "renamed in/" + Name};
 }
+
+// "a.tmp" arrives first, so "a" must not take it as its temporary file.
+const auto SmallOnes = Join({Got("a.tmp", 3, "a.tmp.tmp"), Got("a", 1, "a.#.tmp")});
+const std::string Denied = "ERROR: Can not write local file in/";
+
+const TLocalCase LocalCases[] = {
+    {"Nothing", "", {}, Join({SmallOnes, Got("big", 5000, "big.tmp")}), {}},
+    {"LinkAtTemporaryName", "big.tmp", {}, Join({SmallOnes, Got("big", 5000, "big.#.tmp")}), {}},
+    {"FifoAtTemporaryName", "fifo", {}, Join({SmallOnes, Got("big", 5000, "big.#.tmp")}), {}},
+    {"LinkAtFinalName", "big", {}, Join({SmallOnes, Got("big", 5000, "big.tmp")}), {}},
+    {"NoWritePermission", "", AsNobody,
+     {Listed("a.tmp", 3), Denied + "a.tmp.tmp (Permission denied)", Listed("a", 1), Denied + "a.tmp (Permission denied)",
+      Listed("big", 5000), Denied + "big.tmp (Permission denied)"},
+     {"a.tmp", "a", "big"}},
+    {"DiskFull", "", WithFileSizeLimit(4), Join({SmallOnes, {Listed("big", 5000), Denied + "big.tmp (File too large)"}}),
+     {"big"}},
+};
+
+class FtpGetJobLocalFiles : public ::testing::TestWithParam<std::tuple<TLocalCase, bool>> {};
+
+}  // namespace
+
+TEST_P(FtpGetJobLocalFiles, NothingOutsideChangesAndLocalFailuresAreLocal) {
+  const auto& [Case, Vsftpd] = GetParam();
+  TScript Script;
+  Script.Files = {{"a.tmp", "tmp"}, {"a", "a"}, {"big", std::string(5000, 'b')}};
+  TempDir Root, Work, Outside;
+  fs::permissions(Work.Path(), fs::perms::owner_all | fs::perms::others_exec);
+  fs::create_directories(Work / "in");
+  fs::create_directories(Root / "pub");
+  fs::permissions(Root / "pub", fs::perms::all);
+  for (const auto& [Name, Data] : Script.Files) WriteFile(Root / ("pub/" + Name), Data);
+  WriteFile(Outside / "other", "keep");
+  if (Case.Plant == "fifo") mkfifo((Work / "in/big.tmp").c_str(), 0600);
+  if (Case.Plant.starts_with("big")) fs::create_symlink(Outside / "other", Work / ("in/" + Case.Plant));
+  std::size_t Entries = Case.Plant.empty() ? 0 : 1;
+
+  ScriptedFtpServer Scripted;
+  VsFtpServer Real;
+  ASSERT_TRUE(Vsftpd ? Real.Start(Root.Path()) : Scripted.Start(Script.Json()));
+  const int Port = Vsftpd ? Real.Port() : Scripted.Port();
+  const TJobKeys Keys = {{"DeleteMode", "True"}, {"TouchDateMode", "False"}};
+  WriteJobFile(Work / "job.ini", {{"get", With(GetJob(Port, Vsftpd ? "pub/*" : "/*", "in"), Keys)}});
+  TJobRun Run = RunJobFile("job.ini", Work.Path(), {}, Case.Wrapper);
+
+  const std::string Status = Case.Failed.empty() ? "0" : "2";
+  EXPECT_EQ(std::to_string(Run.ExitCode), Status) << Run.ErrorText;
+  for (auto& Line : Run.Lines)
+    Line = std::regex_replace(ReplaceAll(Line, Work / "in/", "in/"), std::regex("\\.[0-9a-z]{8}\\.tmp"), ".#.tmp");
+  if (!Vsftpd) {
+    EXPECT_EQ(Run.Lines, Join({{Head[0], "Login 127.0.0.1:" + std::to_string(Port)}, Case.Middle,
+                               {"===== FTP GET END", "ExitCode=" + Status}}));
+  }
+  EXPECT_EQ(ReadFile(Outside / "other"), "keep");
+  for (const auto& [Name, Data] : Script.Files) {
+    const bool Failed = std::count(Case.Failed.begin(), Case.Failed.end(), Name) > 0;
+    Entries += Failed ? 0 : Name == Case.Plant ? 0 : 1;
+    EXPECT_EQ(fs::is_regular_file(fs::symlink_status(Work / ("in/" + Name))) && ReadFile(Work / ("in/" + Name)) == Data,
+              !Failed) << Name;
+    // The server's copy goes only once the local one is safe.
+    EXPECT_EQ(Vsftpd ? FileExists(Root / ("pub/" + Name)) : Contains(Scripted.Transcript(), "DELE " + Name) == "no",
+              Failed) << Name;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(Work / "in"), {}), Entries) << "nothing left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, FtpGetJobLocalFiles, ::testing::Combine(::testing::ValuesIn(LocalCases), ::testing::Bool()),
+                         [](const auto& Info) {
+                           return std::get<0>(Info.param).Name + std::string(std::get<1>(Info.param) ? "Vsftpd" : "Scripted");
+                         });

@@ -170,7 +170,11 @@ TEST(FtpListEplf, FactsAndNames) {
   // Pieces after an empty one are not read.
   EXPECT_FALSE(list.ParseEplfLine("+i1,,r,\tunreached"));
   EXPECT_TRUE(list.ParseEplfLine("+i2,r,s12x,m99999999999999999999,\tbad numbers"));
-  ASSERT_EQ(list.Count(), 2);
+  // Blanks around facts; the name keeps its commas and ends the line.
+  EXPECT_TRUE(list.ParseEplfLine("+i3\tx, s42 ,  \tname, with, commas "));
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.EntryAt(2)->Size, 42);
+  EXPECT_EQ(list.EntryAt(2)->Name, "name, with, commas ");
   EXPECT_EQ(list.EntryAt(0)->MatchedMask, "EPLF");
   EXPECT_DOUBLE_EQ(list.EntryAt(0)->ModifiedTime, 25569);
   EXPECT_TRUE(list.EntryAt(0)->IsDir);
@@ -226,7 +230,9 @@ TEST(FtpListBuild, ValidateAndBuildOnTheirOwn) {
   EXPECT_FALSE(list.ValidateFields());
   list.YearText = "110";
   EXPECT_TRUE(list.ValidateFields());
-  list.PermText = "-rw-r--r-T";
+  list.PermText = "-rw-r--r-T";  // sticky letters only in the last place
+  EXPECT_TRUE(list.ValidateFields());
+  list.PermText = "-rwTr--r--";
   EXPECT_FALSE(list.ValidateFields());
 }
 

@@ -190,6 +190,30 @@ TEST(FtpPutJobScripted, ARefusedUploadIsLoggedAndTheNextFileStillGoes) {
   EXPECT_EQ(ReadFile(Store / "2.txt"), "two");
 }
 
+TEST(FtpPutJobPeers, VsftpdAnUnreadableFileAndAFailedLocalDeleteAreLocalFailures) {
+  TempDir Work, Root;
+  fs::permissions(Work.Path(), fs::perms::owner_all | fs::perms::others_exec);
+  fs::create_directories(Work / "out");
+  WriteFile(Work / "out/1.txt", "secret");
+  fs::permissions(Work / "out/1.txt", fs::perms::owner_read | fs::perms::owner_write);
+  WriteFile(Work / "out/2.txt", "two");
+  fs::create_directory(Root / "in");
+  fs::permissions(Root / "in", fs::perms::all);
+  VsFtpServer Server;
+  ASSERT_TRUE(Server.Start(Root.Path()));
+  WriteJobFile(Work / "job.ini", {{"put", With(PutJob(Server.Port(), "in", "out/*.*"), {{"DeleteMode", "true"}})}});
+  // Run as nobody: 1.txt cannot be read, and nothing in out/ can be removed.
+  const TJobRun Run = RunJobFile("job.ini", Work.Path(), {}, AsNobody);
+  EXPECT_EQ(Run.Lines, Join({{"===== Section: put Mode: FTP PUT", "Login 127.0.0.1:" + std::to_string(Server.Port()),
+                              "ERROR: Can not read local file " + Work / "out/1.txt (Permission denied)",
+                              "Putted " + Work / "out/2.txt",
+                              "ERROR: Can not delete local file. " + Work / "out/2.txt (Permission denied)"},
+                             Tail2}))
+      << Run.ErrorText;
+  EXPECT_FALSE(FileExists(Root / "in/1.txt"));
+  EXPECT_EQ(ReadFile(Root / "in/2.txt") + ReadFile(Work / "out/1.txt"), "twosecret");
+}
+
 TEST(FtpPutJobScripted, RefusedLogonStillEndsTheSession) {
   TempDir Work, Store;
   fs::create_directories(Work / "out");
@@ -211,7 +235,7 @@ TEST(FtpPutJobScripted, ALostConnectionKeepsTheLocalFiles) {
       {{"DeleteMode", "true"}});
   ASSERT_GE(Result.Run.Lines.size(), 4u);
   EXPECT_EQ(Result.Run.Lines[2], "ERROR: PUT ERROR 1.txt");
-  const std::string& Reason = Result.Run.Lines[3];  // the broken send, or the reply that never came
+  const std::string& Reason = Result.Run.Lines[3];
   EXPECT_TRUE(Reason == "ERROR: Can't send after Socket shutdown" || Reason == "ERROR: Connection reset by peer") << Reason;
   EXPECT_NE(Result.Run.ExitCode, 0);
   EXPECT_TRUE(FileExists(Work / "out/1.txt"));
@@ -249,10 +273,13 @@ TEST(FtpPutJobRun, NoMatchingFileContactsNoServer) {
   ASSERT_TRUE(Server.Start(Script({})));
   TempDir Work;
   fs::create_directories(Work / "out/only-a-dir.txt");
-  WriteJobFile(Work / "job.ini", {{"dirs", PutJob(Server.Port(), "/", "out/*.txt")},
+  WriteFile(Work / "out/a.txt_Header.TXT", "a side file");
+  WriteJobFile(Work / "job.ini", {{"nodir", PutJob(Server.Port(), "/", "gone/*.txt")},
+                                  {"dirs", PutJob(Server.Port(), "/", "out/*.txt")},
                                   {"empty", PutJob(Server.Port(), "/", "")}});
   const TJobRun Run = RunJobFile("job.ini", Work.Path());
-  EXPECT_EQ(Run.Lines, Join({{"===== Section: dirs Mode: FTP PUT", "no file out/*.txt", "===== FTP PUT END",
+  EXPECT_EQ(Run.Lines, Join({{"===== Section: nodir Mode: FTP PUT", "ERROR: Local path not found. " + Work / "gone/",
+                              "===== FTP PUT END", "===== Section: dirs Mode: FTP PUT", "no file out/*.txt", "===== FTP PUT END",
                               "===== Section: empty Mode: FTP PUT", "no file "},
                              Tail0}));
   EXPECT_EQ(Run.ExitCode, 0);

@@ -459,6 +459,10 @@ TEST(FtpsendPassiveReplyTest, PasvGarbage) {
   EXPECT_EQ(Ftp.DataPort(), "0");
   Ftp.ParsePassiveReply("");
   EXPECT_EQ(Ftp.DataPort(), "0");
+  Ftp.ParsePassiveReply("227 Entering Passive Mode (127,0,0,1,40000000000000000,0)");
+  EXPECT_EQ(Ftp.DataPort(), "0");
+  Ftp.ParsePassiveReply("227 Entering Passive Mode (127,0,0,1,1,256)");
+  EXPECT_EQ(Ftp.DataPort(), "0");
 }
 
 TEST(FtpsendPassiveReplyTest, ExtendedReply) {

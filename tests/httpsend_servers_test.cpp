@@ -316,7 +316,7 @@ TEST(HttpSendTls, HandshakeFailureKeepsItsError) {
   EXPECT_FALSE(Http.SendRequest("GET", "https://127.0.0.1:" + std::to_string(Nginx.Port()) + "/"));
   EXPECT_EQ(Http.ResultCode, 500);
   EXPECT_EQ(Http.Sock().LastErrorCode, 10091);
-  EXPECT_EQ(Http.Sock().LastErrorText, TTCPBlockSocket::GetErrorDesc(10091));
+  EXPECT_EQ(Http.Sock().LastErrorText, TTCPBlockSocket::GetErrorDesc(10091) + ": wrong version number");
   // The object stays usable for plain http.
   WriteFile(Nginx.Root() + "/a.txt", "alpha");
   Http.ResetRequest();

@@ -55,6 +55,7 @@ TEST(HttpUploadJobNginx, PutFilesDeleteThemAndKeepTheResponse) {
   WriteFile(Work / "outbox/b.txt", std::string(300000, 'b'));
   WriteFile(Work / "outbox/empty.txt", "");
   WriteFile(Work / "outbox/skip.dat", "not matched");
+  WriteFile(Work / "outbox/old.txt_Header.TXT", "an earlier run's side file");
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", Nginx.Url("/in/box"), ".\\outbox\\*.txt",
                                                           "DeleteMode=True\nHttpSaveHeader=True\n"));
   const std::string Dir = Work / "outbox/";
@@ -72,12 +73,15 @@ TEST(HttpUploadJobNginx, PutFilesDeleteThemAndKeepTheResponse) {
   EXPECT_TRUE(FileExists(Dir + "a.txt_Header.TXT"));
   EXPECT_EQ(ReadFile(Dir + "a.txt_Header.TXT"), "");
   EXPECT_EQ(ReadFile(Dir + "skip.dat"), "not matched");
+  EXPECT_FALSE(FileExists(Served / "in/box/old.txt_Header.TXT"));
 }
 
 TEST(HttpUploadJobNginx, NoMatchingFileIsNotAnError) {
   TempDir Work;
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", "http://127.0.0.1:9/", "*.none"));
   EXPECT_EQ(JobLines(Run), Framed("PUT", {"no file *.none"}, 0));
+  const RunResult NoDir = RunJobFile(Work.Path(), UploadJob("HTTPPUT", "http://127.0.0.1:9/", "gone/*.txt"));
+  EXPECT_EQ(JobLines(NoDir), Framed("PUT", {"ERROR: Local path not found. " + Work / "gone/"}, 2));
 }
 
 TEST(HttpUploadJobPhp, PostFileParsedByPhpDirectlyAndBehindNginx) {
@@ -200,19 +204,19 @@ TEST(HttpUploadJob, SilenceAfterExpectSendsNoBody) {
                                                           "HttpSaveHeader=True\n", 1000));
   const auto Lines = JobLines(Run);
   ASSERT_EQ(Lines.size(), 5u) << Run.Output;
-  EXPECT_EQ(Lines[1].rfind("ERROR: HTTP ", 0), 0u) << Lines[1];
+  EXPECT_EQ(Lines[1], "ERROR: Connection timed out");
   EXPECT_EQ(Lines[2], "ERROR: Can not http send a.txt");
   EXPECT_EQ(Run.ExitCode, 1);
   EXPECT_EQ(Server.AllReceived().find("payload"), std::string::npos);
   EXPECT_EQ(ReadFile(Work / "a.txt_Header.TXT"), "") << "no response, nothing of the request";
 }
 
-TEST(HttpUploadJob, NoServerLogsHttp500) {
+TEST(HttpUploadJob, NoServerLogsTheSocketError) {
   TempDir Work;
   WriteFile(Work / "a.txt", "payload");
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPOSTFILE", "http://127.0.0.1:" + std::to_string(FreePort()) + "/",
                                                           "a.txt", "HttpSaveHeader=True\n"));
-  EXPECT_EQ(JobLines(Run), Framed("POSTFILE", {"ERROR: HTTP 500 ", "ERROR: Can not http send a.txt"}, 1));
+  EXPECT_EQ(JobLines(Run), Framed("POSTFILE", {"ERROR: Connection refused", "ERROR: Can not http send a.txt"}, 1));
   EXPECT_EQ(ReadFile(Work / "a.txt_Header.TXT"), "");
 }
 

@@ -79,6 +79,9 @@ TEST(JobFile, EveryKeyLeftOutTakesItsModesDefault) {
     EXPECT_EQ(Job.ProxyMode, 0);
     EXPECT_EQ(Job.ProxyUserName, "");
     EXPECT_EQ(Job.ProxyPassword, "");
+    EXPECT_FALSE(Job.TlsVerify);
+    EXPECT_EQ(Job.TlsCaFile, "");
+    EXPECT_EQ(Job.FtpTls, FtpTlsMode::None);
   }
 }
 
@@ -88,7 +91,8 @@ TEST(JobFile, EveryKeyIsReadIntoItsField) {
       "UserName=web\nPassword=s3cret\nDeleteMode=true\nTouchDateMode=false\nRemotePath=/r\n"
       "LocalPath=/l/*.csv\nFtpBinaryMode=FALSE\nFtpPassiveMode=False\nHttpSaveHeader=yes\n"
       "HttpProtocol=1.1\nHttpKeepAlive=TRUE\nHttpNoCache=false\nHTTPFieldName=upload\n"
-      "ProxyHost=proxy\nProxyPort=3128\nProxyMode=2\nProxyUserName=pu\nProxyPassword=pp\n");
+      "ProxyHost=proxy\nProxyPort=3128\nProxyMode=2\nProxyUserName=pu\nProxyPassword=pp\n"
+      "TlsVerify=true\nTlsCaFile=/etc/ca.pem\nFtpTls=Implicit\n");
   ASSERT_EQ(Jobs.size(), 1u);
   const TtarvoParam& Job = Jobs[0];
   EXPECT_EQ(Job.Mode, JobMode::HttpPut);
@@ -113,6 +117,10 @@ TEST(JobFile, EveryKeyIsReadIntoItsField) {
   EXPECT_EQ(Job.ProxyMode, 2);
   EXPECT_EQ(Job.ProxyUserName, "pu");
   EXPECT_EQ(Job.ProxyPassword, "pp");
+  EXPECT_TRUE(Job.UnknownKeys.empty());
+  EXPECT_TRUE(Job.TlsVerify);
+  EXPECT_EQ(Job.TlsCaFile, "/etc/ca.pem");
+  EXPECT_EQ(Job.FtpTls, FtpTlsMode::Implicit);
 }
 
 TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
@@ -124,6 +132,10 @@ TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
   EXPECT_EQ(LoadOne("", "").Mode, JobMode::FtpGet);
   // The misread mode also picks the FTP defaults.
   EXPECT_EQ(LoadOne("HTTP GET", "").Target, "localhost");
+  // Only a Mode that is written and unknown keeps its job from running.
+  EXPECT_EQ(LoadOne("HTTPPUTT", "").UnknownMode, "HTTPPUTT");
+  EXPECT_EQ(LoadOne("", "").UnknownMode, "");
+  EXPECT_EQ(Load("[job]\nTarget=x\n")[0].UnknownMode, std::nullopt);
 }
 
 TEST(JobFile, PortsOutsideTheRangeFallBackToTheModesPort) {
@@ -177,11 +189,13 @@ TEST(JobFile, SomeSwitchesNeedTheWordTrueOthersTheWordFalse) {
     SCOPED_TRACE(On);
     EXPECT_TRUE(LoadOne("FTPGET", "DeleteMode=" + On).DeleteMode);
     EXPECT_TRUE(LoadOne("HTTPGET", "HttpKeepAlive=" + On).HttpKeepAlive);
+    EXPECT_TRUE(LoadOne("HTTPGET", "TlsVerify=" + On).TlsVerify);
   }
   for (const std::string NotTrue : {"yes", "1", "on", "", "truee"}) {
     SCOPED_TRACE(NotTrue);
     EXPECT_FALSE(LoadOne("FTPGET", "DeleteMode=" + NotTrue).DeleteMode);
     EXPECT_FALSE(LoadOne("HTTPGET", "HttpKeepAlive=" + NotTrue).HttpKeepAlive);
+    EXPECT_FALSE(LoadOne("HTTPGET", "TlsVerify=" + NotTrue).TlsVerify);
   }
   for (const std::string Off : {"false", "False", "FALSE"}) {
     SCOPED_TRACE(Off);

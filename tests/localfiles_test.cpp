@@ -14,6 +14,7 @@
 
 #include "app/tarvoCommon.h"
 #include "platform/filesys.h"
+#include "platform/localfile.h"
 #include "platform/systime.h"
 #include "support/capturestdout.h"
 #include "support/testsupport.h"
@@ -118,7 +119,6 @@ TEST(WriteLog, ErrorLinesCarryTheMarkerAndReturnTheirStatus) {
   CapturedLog("Remote failure", 1, Returned);
   EXPECT_EQ(Returned, 1);
 
-  // A peer's text cannot start a line of its own or reach the terminal.
   const std::string Forged = CapturedLog("Getted a\r\n2006/05/01 9:05:09 OK\x1B[2J\x7F\tb", 0, Returned);
   EXPECT_EQ(Forged.substr(Forged.find(" Getted")), " Getted a\\x0D\\x0A2006/05/01 9:05:09 OK\\x1B[2J\\x7F\\x09b\n");
 }
@@ -341,3 +341,23 @@ TEST(SearchPattern, StarAndQuestionMarkFollowTheDirectorySearchRules) {
   // Many stars against a long name must not take exponential time.
   EXPECT_FALSE(MatchesSearchPattern(std::string(5000, 'a'), "*a*a*a*a*a*a*a*a*a*a*b"));
 }
+
+// Whatever is at "a.txt.tmp" stays as it is, and a link at the final name
+// is replaced, not written through.
+class LocalFileWriterBeside : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LocalFileWriterBeside, NeverWritesThroughAnEntryItDidNotCreate) {
+  TempDir Dir, Outside;
+  WriteFile(Outside / "other", "keep");
+  const std::string Kind = GetParam(), Temp = Dir / "a.txt.tmp";
+  if (Kind == "link") symlink((Outside / "other").c_str(), Temp.c_str());
+  if (Kind == "directory") mkdir(Temp.c_str(), 0700);
+  if (Kind == "file") WriteFile(Temp, "stale");
+  symlink((Outside / "other").c_str(), (Dir / "a.txt").c_str());
+  std::string Reason;
+  ASSERT_TRUE(WriteLocalFile(Dir / "a.txt", "new", Reason)) << Reason;
+  EXPECT_EQ(ReadFile(Dir / "a.txt") + ReadFile(Outside / "other"), "newkeep");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), Kind == "nothing" ? 1 : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, LocalFileWriterBeside, ::testing::Values("nothing", "link", "directory", "file"));

@@ -1,6 +1,7 @@
 // Byte-string and URL helpers; see textutil.h.
 #include "util/textutil.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "util/streams.h"
@@ -263,4 +264,15 @@ TUrlParts SplitUrl(const std::string& Url) {
   }
   if (parts.Host.empty()) parts.Host = "localhost";
   return parts;
+}
+
+std::string MaskUrlPassword(const std::string& Url) {
+  const std::size_t SchemeEnd = Url.find("://");
+  const std::size_t Start = SchemeEnd != std::string::npos && Url.find_first_of("/?#") >= SchemeEnd ? SchemeEnd + 3 : 0;
+  const std::size_t AuthorityEnd = std::min(Url.find('/', Start), Url.size());
+  const std::size_t At = Url.rfind('@', AuthorityEnd == 0 ? 0 : AuthorityEnd - 1);
+  if (At == std::string::npos || At < Start) return Url;
+  const std::size_t Colon = Url.find(':', Start);
+  if (Colon == std::string::npos || Colon > At) return Url;
+  return Url.substr(0, Colon + 1) + "***" + Url.substr(At);
 }

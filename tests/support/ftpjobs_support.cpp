@@ -134,9 +134,11 @@ void WriteJobFile(const std::string& Path, const std::vector<std::pair<std::stri
   WriteFile(Path, Text);
 }
 
-TJobRun RunJobFile(const std::string& JobFile, const std::string& WorkDir, std::vector<std::string> Env) {
+TJobRun RunJobFile(const std::string& JobFile, const std::string& WorkDir, std::vector<std::string> Env,
+                   std::vector<std::string> Wrapper) {
   Env.insert(Env.begin(), "TZ=UTC");
-  const RunResult Run = RunTarvo({JobFile}, WorkDir, Env, 120);
+  Wrapper.insert(Wrapper.end(), {TARVO_EXE, JobFile});
+  const RunResult Run = RunProcess(Wrapper, WorkDir, Env, 120);
   TJobRun Result;
   Result.ExitCode = Run.ExitCode;
   Result.ErrorText = Run.ErrorText;

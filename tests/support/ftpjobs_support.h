@@ -84,7 +84,9 @@ struct TJobRun {
   std::vector<std::string> Lines;
   std::string ErrorText;
 };
-TJobRun RunJobFile(const std::string& JobFile, const std::string& WorkDir, std::vector<std::string> Env = {});
+// Wrapper, when given, runs the program (a user switch, a file size limit).
+TJobRun RunJobFile(const std::string& JobFile, const std::string& WorkDir, std::vector<std::string> Env = {},
+                   std::vector<std::string> Wrapper = {});
 
 // Modification time of Path in seconds since 1970, -1 when missing.
 long long ModificationTime(const std::string& Path);

@@ -29,8 +29,10 @@ A PART is a reply line (CR LF is appended) or an action:
   @recv PATH       open the data connection, store what arrives in PATH
   @dataclose       open the data connection and close it at once
   @datahang        open the data connection and never send (kept open)
-  @intrude TEXT    from 127.0.0.2, connect to the PORT/EPRT address first,
-                   send TEXT and close (a third party at the data port)
+  @intrude TEXT    from 127.0.0.2, send TEXT to the PORT/EPRT address first
+  @tls CERT KEY    run TLS (server side) on the control connection from here
+  @sendtlscut N    open the data connection under TLS, send N generated
+                   bytes, close it without the TLS close_notify
 Substitutions in reply lines: {pasv} opens a passive listener and becomes
 "h1,h2,h3,h4,p1,p2"; {pasvport} does the same and becomes "p1,p2";
 {epsv} opens one and becomes its port number. Without a passive listener
@@ -38,7 +40,9 @@ the data connection goes to the address of the last PORT or EPRT command.
 """
 
 import argparse
+import contextlib
 import socket
+import ssl
 import sys
 import time
 
@@ -217,14 +221,19 @@ class Session:
                     f.write(chunk)
         elif action == "@dataclose":
             self.data_connection().close()
-        elif action == "@intrude":
-            try:
-                with socket.create_connection(self.active_address, DATA_WAIT_SECONDS, ("127.0.0.2", 0)) as d:
-                    d.sendall(decode(arg).encode("latin-1"))
-            except OSError:
-                pass  # turned away, as it should be
+        elif action == "@intrude":  # a refusal (reset) is what the client owes it
+            with contextlib.suppress(OSError), socket.create_connection(self.active_address, 5, ("127.0.0.2", 0)) as d:
+                d.sendall(decode(arg).encode("latin-1"))
         elif action == "@datahang":
             self.hung.append(self.data_connection())
+        elif action == "@tls":
+            self.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.tls.load_cert_chain(*arg.split(" "))
+            self.conn = self.tls.wrap_socket(self.conn, server_side=True)
+        elif action == "@sendtlscut":
+            # Closing without unwrap() sends no close_notify.
+            with self.tls.wrap_socket(self.data_connection(), server_side=True) as d:
+                d.sendall(generated(int(arg)))
         else:
             raise RuntimeError("unknown action " + action)
 

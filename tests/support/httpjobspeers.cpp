@@ -93,9 +93,11 @@ bool TTinyproxyPeer::Start(int AllowedConnectPort) {
   return WaitForPort(Port_);
 }
 
-RunResult RunJobFile(const std::string& Dir, const std::string& Ini, const std::vector<std::string>& Env) {
+RunResult RunJobFile(const std::string& Dir, const std::string& Ini, const std::vector<std::string>& Env,
+                     std::vector<std::string> Wrapper) {
   WriteFile(Dir + "/job.ini", Ini);
-  return RunTarvo({"job.ini"}, Dir, Env, 120);
+  Wrapper.insert(Wrapper.end(), {TARVO_EXE, "job.ini"});
+  return RunProcess(Wrapper, Dir, Env, 120);
 }
 
 std::vector<std::string> JobLines(const RunResult& Run) {

@@ -62,7 +62,9 @@ class TTinyproxyPeer {
 
 // Writes Ini as Dir/job.ini and runs build/tarvo on it with Dir as the
 // working directory.
-RunResult RunJobFile(const std::string& Dir, const std::string& Ini, const std::vector<std::string>& Env = {});
+// Wrapper, when given, runs the program (see AsNobody).
+RunResult RunJobFile(const std::string& Dir, const std::string& Ini, const std::vector<std::string>& Env = {},
+                     std::vector<std::string> Wrapper = {});
 
 // The log lines of a run, stamps stripped, without the two banner lines.
 std::vector<std::string> JobLines(const RunResult& Run);

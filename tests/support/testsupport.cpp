@@ -223,4 +223,8 @@ bool HaveProgram(const std::string& Name) {
   return access(("/usr/sbin/" + Name).c_str(), X_OK) == 0;
 }
 
+std::vector<std::string> WithFileSizeLimit(int Blocks) {
+  return {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f " + std::to_string(Blocks) + "; exec \"$0\" \"$@\""};
+}
+
 }  // namespace testsupport

@@ -73,4 +73,10 @@ bool FileExists(const std::string& Path);
 // True when an executable of that name is on PATH or the path exists.
 bool HaveProgram(const std::string& Name);
 
+// Wrappers that run the program as "nobody" (the suite runs as root, whom
+// permissions do not stop), or with files limited to Blocks * 512 bytes and
+// SIGXFSZ ignored, so that a write past the limit fails as on a full disk.
+const std::vector<std::string> AsNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+std::vector<std::string> WithFileSizeLimit(int Blocks);
+
 }  // namespace testsupport

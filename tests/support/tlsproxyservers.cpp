@@ -20,7 +20,7 @@ bool Openssl(const std::vector<std::string>& Args, const std::string& Dir) {
 // An EC key and a certificate request for Name, then the certificate signed
 // by the CA (or by itself when SelfSigned) with the alternative names given.
 bool MakeCertificate(const std::string& Dir, const std::string& Stem, const std::string& Name,
-                     const std::string& AltNames, bool SelfSigned) {
+                     const std::string& AltNames, bool SelfSigned, const std::string& Days = "2") {
   WriteFile(Dir + "/" + Stem + ".ext", "subjectAltName=" + AltNames + "\n");
   if (!Openssl({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
                 Stem + ".key", "-out", Stem + ".csr", "-subj", "/CN=" + Name},
@@ -31,7 +31,7 @@ bool MakeCertificate(const std::string& Dir, const std::string& Stem, const std:
                     "2", "-extfile", Stem + ".ext"},
                    Dir);
   return Openssl({"x509", "-req", "-in", Stem + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-out",
-                  Stem + ".pem", "-days", "2", "-extfile", Stem + ".ext"},
+                  Stem + ".pem", "-days", Days, "-extfile", Stem + ".ext"},
                  Dir);
 }
 
@@ -45,12 +45,15 @@ bool TestCertificates::Make(const std::string& Dir) {
     return false;
   if (!MakeCertificate(Dir, "server", "localhost", "DNS:localhost,IP:127.0.0.1,IP:::1", false)) return false;
   if (!MakeCertificate(Dir, "wrongname", "other.invalid", "DNS:other.invalid", false)) return false;
+  if (!MakeCertificate(Dir, "expired", "localhost", "DNS:localhost,IP:127.0.0.1", false, "-1")) return false;
   if (!MakeCertificate(Dir, "selfsigned", "localhost", "DNS:localhost,IP:127.0.0.1,IP:::1", true)) return false;
   CaFile = Dir + "/ca.pem";
   ServerCert = Dir + "/server.pem";
   ServerKey = Dir + "/server.key";
   WrongNameCert = Dir + "/wrongname.pem";
   WrongNameKey = Dir + "/wrongname.key";
+  ExpiredCert = Dir + "/expired.pem";
+  ExpiredKey = Dir + "/expired.key";
   SelfSignedCert = Dir + "/selfsigned.pem";
   SelfSignedKey = Dir + "/selfsigned.key";
   return true;
@@ -146,7 +149,7 @@ bool StartTinyproxy(BackgroundProcess& Process, int Port, const std::string& Use
 }
 
 bool StartVsftpdTls(BackgroundProcess& Process, int Port, const std::string& Cert, const std::string& Key,
-                    const std::string& Root, const std::string& ConfDir) {
+                    const std::string& Root, const std::string& ConfDir, const std::string& Extra) {
   std::filesystem::create_directories(ConfDir + "/empty");
   // vsftpd serves anonymous users as the unprivileged "ftp" account, which
   // must be able to enter the root but not write to it.
@@ -173,14 +176,14 @@ bool StartVsftpdTls(BackgroundProcess& Process, int Port, const std::string& Cer
                                       "pasv_address=127.0.0.1\n"
                                       "ssl_enable=YES\n"
                                       "allow_anon_ssl=YES\n"
-                                      "force_anon_logins_ssl=NO\n"
+                                      "force_anon_logins_ssl=YES\n"
                                       "force_anon_data_ssl=NO\n"
-                                      "require_ssl_reuse=NO\n"
+                                      "require_ssl_reuse=YES\n"
                                       "ssl_tlsv1=YES\n"
                                       "rsa_cert_file=" + Cert + "\n"
                                       "rsa_private_key_file=" + Key + "\n"
                                       "xferlog_enable=NO\n"
-                                      "vsftpd_log_file=" + ConfDir + "/vsftpd.log\n");
+                                      "vsftpd_log_file=" + ConfDir + "/vsftpd.log\n" + Extra);
   if (!Process.Start({"vsftpd", ConfDir + "/vsftpd.conf"}, ConfDir, ConfDir + "/vsftpd.out")) return false;
   return WaitForPort(Port);
 }

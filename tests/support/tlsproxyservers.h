@@ -12,11 +12,13 @@ namespace tlsproxyservers {
 
 // Certificates made by the openssl command in Dir: a CA, a server
 // certificate it signed for localhost, 127.0.0.1 and ::1, one it signed for
-// another name only, and a self-signed one nobody trusts.
+// another name only, one it signed that has expired, and a self-signed one
+// nobody trusts.
 struct TestCertificates {
   std::string CaFile;
   std::string ServerCert, ServerKey;
   std::string WrongNameCert, WrongNameKey;
+  std::string ExpiredCert, ExpiredKey;
   std::string SelfSignedCert, SelfSignedKey;
   bool Make(const std::string& Dir);
 };
@@ -42,8 +44,10 @@ bool StartTinyproxy(testsupport::BackgroundProcess& Process, int Port, const std
                     const std::string& Password, const std::string& ConfDir);
 
 // vsftpd on 127.0.0.1:Port with anonymous access to Root, TLS available
-// (AUTH TLS, PROT P) and passive data connections.
+// (AUTH TLS, PROT P) and demanded for the logon, data connections that must
+// reuse the control connection's TLS session, passive data connections;
+// Extra lines override the configuration.
 bool StartVsftpdTls(testsupport::BackgroundProcess& Process, int Port, const std::string& Cert, const std::string& Key,
-                    const std::string& Root, const std::string& ConfDir);
+                    const std::string& Root, const std::string& ConfDir, const std::string& Extra = "");
 
 }  // namespace tlsproxyservers
