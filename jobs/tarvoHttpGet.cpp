@@ -1,10 +1,13 @@
 #include "jobs/tarvoHttpGet.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/filewrite.h"
+#include "platform/localfile.h"
 #include "platform/mimetypes.h"
 #include "platform/systime.h"
 #include "protocols/httpsend.h"
@@ -19,41 +22,6 @@ std::string UpperAscii(std::string Text) {
   for (char& C : Text)
     if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
   return Text;
-}
-
-int DigitValue(char C, int Base) {
-  int Value = Base;
-  if (C >= '0' && C <= '9') Value = C - '0';
-  if (C >= 'a' && C <= 'f') Value = C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') Value = C - 'A' + 10;
-  return Value < Base ? Value : -1;
-}
-
-// Integer text as the job file reads it: leading blanks, a sign, decimal
-// digits or hexadecimal ones after "$", "0x" or "0X"; nothing else.
-bool TryParseInt64(const std::string& Text, std::int64_t& Result) {
-  std::size_t At = Text.find_first_not_of(' ');
-  if (At == std::string::npos) return false;
-  const bool Negative = Text[At] == '-';
-  if (Text[At] == '-' || Text[At] == '+') ++At;
-  int Base = 10;
-  if (Text.compare(At, 1, "$") == 0) {
-    Base = 16;
-    At += 1;
-  } else if (Text.compare(At, 2, "0x") == 0 || Text.compare(At, 2, "0X") == 0) {
-    Base = 16;
-    At += 2;
-  }
-  if (At >= Text.size()) return false;
-  std::uint64_t Value = 0;
-  for (; At < Text.size(); ++At) {
-    const int Digit = DigitValue(Text[At], Base);
-    if (Digit < 0 || Value > (UINT64_C(1) << 62) / static_cast<unsigned>(Base)) return false;
-    Value = Value * static_cast<unsigned>(Base) + static_cast<unsigned>(Digit);
-  }
-  if (Value > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  Result = Negative ? -static_cast<std::int64_t>(Value) : static_cast<std::int64_t>(Value);
-  return true;
 }
 
 // LocalPath as a directory: "\" is a separator, "/" appended, made absolute
@@ -100,53 +68,74 @@ void WriteHeaderFile(const std::string& FileName, const TStringList& Lines) {
 
 // The state of one run, shared by its steps.
 struct TGetRun {
+  TGetRun(const TtarvoParam& P, THTTPSend& H, std::string Base, std::string Dir)
+      : Param(P), Http(H), BaseName(std::move(Base)), DestDir(std::move(Dir)) {}
   const TtarvoParam& Param;
   THTTPSend& Http;
   std::string BaseName;
   std::string DestDir;
   std::int32_t Status = 0;
+  // The body of a 200 response goes straight into this file as it arrives.
+  TLocalFileWriter Body;
+  THTTPAttr Attr;
+  std::string BodyFile;
+  std::string LocalError;  // why the body file could not be made
 };
 
-// Renames a complete temporary file over the final name in one step, or
-// removes an incomplete one so that the previous copy stays.
-void PutInPlace(const std::string& TempFile, const std::string& BodyFile, bool Complete) {
-  std::string Reason;
-  if (!Complete) {
-    RemoveFile(TempFile);
-    return;
+// Called by the engine once the header is in: a 200 body is written into
+// a new temporary file beside its final name, which the content type
+// decides; any other body stays in memory.
+TStream* BodyTarget(TGetRun& Run) {
+  if (Run.Http.ResultCode != 200) return &Run.Http.Document;
+  try {
+    Run.Attr = ParseResponseHeaders(Run.Http.Headers);
+    Run.BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Run.Attr);
+  } catch (const std::exception& Error) {
+    Run.LocalError = Error.what();
+    return nullptr;
   }
-  if (ReplaceFile(TempFile, BodyFile, Reason)) return;
-  RemoveFile(TempFile);
-  throw std::runtime_error("Can not rename " + TempFile + " to " + BodyFile + " (" + Reason + ")");
+  std::string Reason;
+  if (Run.Body.Create(Run.BodyFile, Reason)) return &Run.Body;
+  Run.LocalError = "Can not write file " + Run.BodyFile + ".tmp (" + Reason + ")";
+  return nullptr;
 }
 
-// Saves the body under a temporary name in the destination directory, gives
-// it its time stamp and puts it in place only once it holds as many bytes as
-// announced: a short or failed write never replaces a good earlier copy.
-// True when BodyFile is in place.
-bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) {
-  const std::string TempFile = BodyFile + ".tmp";
+// Gives the complete body file its time stamp and puts it in place only
+// once it holds as many bytes as announced: a short or failed write never
+// replaces a good earlier copy. True when BodyFile is in place.
+bool SaveBody(TGetRun& Run) {
   std::string Reason;
-  if (!WriteWholeFile(TempFile, Run.Http.Document.Data(), Reason)) {
-    RemoveFile(TempFile);
-    throw std::runtime_error("Can not write file " + TempFile + " (" + Reason + ")");
+  if (!Run.Body.Close(Reason)) {
+    Run.Body.Discard();
+    throw std::runtime_error("Can not write file " + Run.Body.TempName() + " (" + Reason + ")");
   }
+  const THTTPAttr& Attr = Run.Attr;
+  const std::string TempFile = Run.Body.TempName();
   const bool Complete = CheckLocalFileSize(Attr.ContentLength >= 1, TempFile, Attr.ContentLength);
+  const auto PutInPlace = [&Run, &Reason](bool Keep) {
+    if (!Keep) {
+      Run.Body.Discard();
+      return;
+    }
+    if (Run.Body.Commit(Reason)) return;
+    Run.Body.Discard();
+    throw std::runtime_error("Can not rename " + Run.Body.TempName() + " to " + Run.BodyFile + " (" + Reason + ")");
+  };
   try {
     if (Run.Param.TouchDateMode) {
       if (SetLocalFileDate(TempFile, ResponseFileTime(Attr)))
-        WriteLog("date changed " + BodyFile, 0);
+        WriteLog("date changed " + Run.BodyFile, 0);
       else
         Run.Status = WriteLog("Local file time change error.", 2);
     }
   } catch (...) {
     // A date that cannot be decoded ends the job's steps, but a complete
     // body is still kept.
-    PutInPlace(TempFile, BodyFile, Complete);
+    PutInPlace(Complete);
     throw;
   }
   if (!Complete) Run.Status = WriteLog("different file size.", 2);
-  PutInPlace(TempFile, BodyFile, Complete);
+  PutInPlace(Complete);
   return Complete;
 }
 
@@ -155,6 +144,7 @@ bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) 
 // replaces the GET's for the side file.
 void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
   Run.Http.ResetRequest();
+  Run.Http.OnBodyTarget = nullptr;
   if (Run.Http.SendRequest("DELETE", Run.Param.Target)) {
     Run.Status = WriteLog("http DELETE Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString, 2);
     SavedHeaders = Run.Http.Headers;
@@ -164,8 +154,22 @@ void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
   Run.Status = WriteLog("Can not http delete " + Run.Param.Target + " (" + Run.Http.Sock().LastErrorText + ")", 1);
 }
 
+// The result line, then the failure of the body file (disk full, no room
+// for the temporary file) as a local failure.
+void ReportLocalFailure(TGetRun& Run) {
+  WriteLog("http GET Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString, 0);
+  if (Run.LocalError.empty())
+    Run.LocalError = "Can not write file " + Run.Body.TempName() + " (" + Run.Body.LastReason() + ")";
+  Run.Body.Discard();
+  throw std::runtime_error(Run.LocalError);
+}
+
 void FetchAndSave(TGetRun& Run) {
+  Run.Http.OnBodyTarget = [&Run]() { return BodyTarget(Run); };
   if (!Run.Http.SendRequest("GET", Run.Param.Target)) {
+    // A body cut short leaves nothing behind but the log line.
+    if (!Run.LocalError.empty() || (Run.Body.IsOpen() && !Run.Body.LastReason().empty())) ReportLocalFailure(Run);
+    Run.Body.Discard();
     Run.Status = WriteLog("Can not http get " + Run.Param.Target + " (" + Run.Http.Sock().LastErrorText + ")", 1);
     return;
   }
@@ -173,10 +177,8 @@ void FetchAndSave(TGetRun& Run) {
   TStringList SavedHeaders = Run.Http.Headers;
   std::string HeaderFile = Run.BaseName + "_Header.TXT";
   if (Run.Http.ResultCode == 200) {
-    const THTTPAttr Attr = ParseResponseHeaders(Run.Http.Headers);
-    const std::string BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Attr);
-    HeaderFile = BodyFile + "_Header.TXT";
-    if (SaveBody(Run, Attr, BodyFile) && Run.Param.DeleteMode) DeleteResource(Run, SavedHeaders);
+    HeaderFile = Run.BodyFile + "_Header.TXT";
+    if (SaveBody(Run) && Run.Param.DeleteMode) DeleteResource(Run, SavedHeaders);
   }
   if (Run.Param.HttpSaveHeader) WriteHeaderFile(HeaderFile, SavedHeaders);
 }
@@ -185,6 +187,7 @@ void FetchAndSave(TGetRun& Run) {
 
 THTTPAttr ParseResponseHeaders(const TStringList& Lines) {
   THTTPAttr Attr;
+  std::string LengthText;
   for (const std::string& Line : Lines) {
     const std::size_t Colon = Line.find(':');
     if (Colon == std::string::npos) continue;
@@ -195,9 +198,12 @@ THTTPAttr ParseResponseHeaders(const TStringList& Lines) {
     if (Name == "DATE:") Attr.Date = Value;
     if (Name == "CONTENT-TYPE:") Attr.ContentType = Value;
     if (Name == "LAST-MODIFIED:") Attr.LastModified = Value;
-    if (Name == "CONTENT-LENGTH:" && !TryParseInt64(Value, Attr.ContentLength))
-      throw std::runtime_error("'" + Value + "' is not a valid integer value");
+    if (Name == "CONTENT-LENGTH:") LengthText = Value;
   }
+  // The length is judged as the engine framed the body.
+  const std::int64_t Length = AnnouncedContentLength(Lines);
+  if (Length == -2) throw std::runtime_error("'" + LengthText + "' is not a valid integer value");
+  Attr.ContentLength = std::max<std::int64_t>(Length, 0);
   return Attr;
 }
 

@@ -153,9 +153,13 @@ class TFTPSend : public TNetClient {
   // and reads the final reply. True on a 2xx final reply.
   virtual bool SendDataChannel(TStream& Stream);
   // "TYPE A", then "LIST" or (NamesOnly) "NLST", with " " + Directory when
-  // Directory is not empty. A full listing is parsed into FtpList; the raw
-  // bytes stay in DataStream. False on any refusal or data failure.
+  // Directory is not empty. A full listing is taken line by line into
+  // FtpList and parsed; NLST's bytes stay in DataStream. False on any
+  // refusal or data failure, and for a full listing beyond MaxListingBytes
+  // (ListingTooLarge then tells).
   virtual bool ListDirectory(const std::string& Directory, bool NamesOnly);
+  static constexpr std::int64_t MaxListingBytes = 256 * 1024 * 1024;
+  bool ListingTooLarge() const { return ListingTooLarge_; }
   // "RETR " + FileName into DataStream or, with DirectFile, DirectFileName
   // (created anew, or appended to when resuming with "REST " + its size and
   // the server can resume). False on an empty name, a refusal, a local file
@@ -212,4 +216,5 @@ class TFTPSend : public TNetClient {
   bool CanResume_ = false;
   bool IsTLS_ = false;
   bool IsDataTLS_ = false;
+  bool ListingTooLarge_ = false;
 };
