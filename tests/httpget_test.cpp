@@ -216,6 +216,7 @@ TEST(HttpGetJob, FramingDecidesWhatIsSavedAndBrokenFramingKeepsTheOldFile) {
   } Rows[] = {
       {Head + "Content-Length: 100\r\nTransfer-Encoding: chunked\r\n\r\n5A\r\n" + std::string(90, 'x') + "\r\n0\r\n\r\n",
        std::string(90, 'x'), ""},
+      {Head + "Content-Length: 5\r\n\r\n" + std::string(1 << 20, 'e'), "eeeee", ""},
       {Head + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n10\r\nabc", "", " (Connection reset by peer)"},
       {Head + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nabc\r\n0\r\n\r\n", "", Aborted},
       {Head + "Transfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n", "", Aborted},
