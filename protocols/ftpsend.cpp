@@ -64,14 +64,14 @@ bool FileExists(const std::string& FileName) {
 
 // Takes a listing as it arrives straight into its lines, so that it is held
 // once: CR LF, lone CR and lone LF end a line, a zero byte ends the listing.
-// Writes beyond MaxListingBytes are refused, which fails the transfer.
+// Writes beyond the limit are refused, which fails the transfer.
 class TListingLines : public TStream {
  public:
-  explicit TListingLines(TStringList& Lines) : Lines_(Lines) {}
+  TListingLines(TStringList& Lines, std::int64_t Limit) : Lines_(Lines), Limit_(Limit) {}
 
   std::int64_t Write(const void* Buffer, std::int64_t Count) override {
     if (Count <= 0) return 0;
-    if (Total_ + Count > TFTPSend::MaxListingBytes) {
+    if (Total_ + Count > Limit_) {
       Refused_ = true;
       return 0;
     }
@@ -84,7 +84,8 @@ class TListingLines : public TStream {
       Partial_.append(Text.substr(0, End));
       if (End == std::string_view::npos) break;
       Ended_ = Text[End] == '\0';
-      if (!Ended_) Lines_.push_back(std::move(Partial_));
+      if (Ended_) break;
+      Lines_.push_back(std::move(Partial_));
       Partial_.clear();
       AfterCR_ = Text[End] == '\r';
       Text.remove_prefix(End + 1);
@@ -104,6 +105,7 @@ class TListingLines : public TStream {
 
  private:
   TStringList& Lines_;
+  std::int64_t Limit_;
   std::string Partial_;
   std::int64_t Total_ = 0;
   bool AfterCR_ = false;
@@ -551,7 +553,7 @@ bool TFTPSend::ListDirectory(const std::string& Directory, bool NamesOnly) {
     DataStream_.SetPosition(0);
     return Received;
   }
-  TListingLines Lines(FtpList_->RawLines);
+  TListingLines Lines(FtpList_->RawLines, MaxListingBytes);
   const bool Received = ReceiveDataChannel(Lines);
   ListingTooLarge_ = Lines.Refused();
   if (!Received || ListingTooLarge_) {

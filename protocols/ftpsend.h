@@ -88,6 +88,8 @@ class TFTPSend : public TNetClient {
   std::int32_t FWMode = 0;  // logon variant 0..8, -1 for CustomLogonTable
   bool DirectFile = false;  // transfer straight to or from DirectFileName
   std::string DirectFileName;
+  // A full listing beyond this many bytes is not read (ListDirectory fails).
+  std::int64_t MaxListingBytes = 256 * 1024 * 1024;
   bool PassiveMode = true;
   bool ForceDefaultPort = false;  // active mode: listen on the "ftp-data" port
   bool ForceOldPort = false;      // never use EPSV or EPRT
@@ -158,7 +160,6 @@ class TFTPSend : public TNetClient {
   // refusal or data failure, and for a full listing beyond MaxListingBytes
   // (ListingTooLarge then tells).
   virtual bool ListDirectory(const std::string& Directory, bool NamesOnly);
-  static constexpr std::int64_t MaxListingBytes = 256 * 1024 * 1024;
   bool ListingTooLarge() const { return ListingTooLarge_; }
   // "RETR " + FileName into DataStream or, with DirectFile, DirectFileName
   // (created anew, or appended to when resuming with "REST " + its size and
