@@ -497,17 +497,17 @@ bool THTTPSend::ReadBodyUntilClose() {
 // a broken session is not.
 bool THTTPSend::ConnectionEndedTheBody() { return Sock_.LastErrorCode == kConnectionReset; }
 
-// Exactly Size bytes into the target, a piece at a time; on a short body the
-// target keeps what came.
+// Exactly Size bytes into the target, each piece stored as it arrives, so
+// that the socket is never left full while the target waits; on a short
+// body the target keeps what came.
 bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   if (Size < 1) return true;
   DownloadSize = Size;
+  char* const Buffer = Piece();
   for (std::int64_t Left = Size; Left > 0;) {
-    char* const Buffer = Piece();
-    const std::int64_t Wanted = std::min(Left, kBodyPiece);
-    const std::int64_t Stored = ReceiveInto(Buffer, Wanted);
-    if (!StoreBody(Buffer, Stored) || Stored < Wanted) return false;
-    Left -= Wanted;
+    const std::int64_t Got = ReceiveSome(Buffer, std::min(Left, kBodyPiece));
+    if (Got <= 0 || !StoreBody(Buffer, Got)) return false;
+    Left -= Got;
   }
   return true;
 }
@@ -546,18 +546,6 @@ std::int64_t THTTPSend::ReceiveSome(char* Target, std::int64_t Length) {
     // Nothing and no error: only part of a TLS record is in; wait for more.
     if (Received > 0) return Received;
   }
-}
-
-// Exactly Length bytes into Target, each wait bounded by Timeout; fewer on
-// an error, which stays in LastErrorCode.
-std::int64_t THTTPSend::ReceiveInto(char* Target, std::int64_t Length) {
-  std::int64_t Stored = 0;
-  while (Stored < Length) {
-    const std::int64_t Got = ReceiveSome(Target + Stored, Length - Stored);
-    if (Got <= 0) break;
-    Stored += Got;
-  }
-  return Stored;
 }
 
 std::int64_t THTTPSend::FailReceive(std::int64_t Stored, std::int32_t Code) {

@@ -149,7 +149,6 @@ class THTTPSend : public TNetClient {
   bool StoreBody(const char* Data, std::int64_t Count);
   char* Piece();
   std::int64_t ReceiveSome(char* Target, std::int64_t Length);
-  std::int64_t ReceiveInto(char* Target, std::int64_t Length);
   std::int64_t FailReceive(std::int64_t Stored, std::int32_t Code);
   bool ReadChunkedBody();
   bool SkipTrailer();
