@@ -98,8 +98,9 @@ class THTTPSend : public TNetClient {
   // connection, TLS or send failure (ResultCode stays 500), a time-out or
   // lost connection before or during the response, a body shorter than its
   // Content-Length, a body whose framing is broken (an invalid
-  // Content-Length, a bad chunk), a body target that refused or could not
-  // take the bytes (10069), or a header beyond the size limits. Sock().LastErrorCode
+  // Content-Length, a bad chunk: 10053), a body target that refused it
+  // (10053) or could not take the bytes (10069), or a header beyond the
+  // size limits. Sock().LastErrorCode
   // and LastErrorText then tell what failed, even after the connection was
   // closed. A failed response never leaves its connection open. A kept
   // connection that turns out dead before any answer arrives is replaced
