@@ -193,6 +193,9 @@ bool THTTPSend::OpenConnection(bool Https) {
   if (Sock_.LastErrorCode != 0) return FailAndClose();
   Sock_.Connect(TargetHost, TargetPort);
   if (Sock_.LastErrorCode != 0) return FailAndClose();
+  // The tail of each body piece goes out at once, not after an
+  // acknowledgement from a peer that may be slow to send one.
+  SetNoDelay(Sock_.SocketHandle);
   AliveHost = TargetHost;
   AlivePort = TargetPort;
   return true;
