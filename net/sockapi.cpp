@@ -1,5 +1,9 @@
 #include "net/sockapi.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <netdb.h>
 #include <unistd.h>
 
@@ -328,4 +332,9 @@ int WellKnownServicePort(const std::string& Name) {
     if (Name == Known.Name) return Known.Port;
   }
   return -1;
+}
+
+bool SetNoDelay(int Handle) {
+  const int On = 1;
+  return ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &On, sizeof(On)) == 0;
 }

@@ -86,6 +86,11 @@ std::int32_t ResolveEndpoint(const std::string& Host, const std::string& Port, c
 // True for a dotted IPv4 address of four decimal fields 0..255.
 bool IsIPv4Literal(const std::string& Text);
 
+// Sends small writes at once instead of holding them for an acknowledgement
+// (no Nagle delay), as a request head before its body needs. False when the
+// system refuses.
+bool SetNoDelay(int Handle);
+
 // The numeric address text of a record; empty when it has none.
 std::string AddressText(const TSocketAddress& Address);
 // The port of a record in host order; 0 when it has none.
