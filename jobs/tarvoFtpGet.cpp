@@ -90,7 +90,10 @@ std::int32_t FetchListedFiles(TFTPSend& Ftp, const TtarvoParam& Param, const TRe
                               const std::string& LocalDir) {
   std::int32_t Result = 0;
   if (!Ftp.ChangeDirectory(Remote.Directory)) return WriteLog(Ftp.ResultString(), 1);
-  if (!Ftp.ListDirectory("", false)) return WriteLog(Ftp.ResultString(), 1);
+  if (!Ftp.ListDirectory("", false)) {
+    if (Ftp.ListingTooLarge()) return WriteLog("Directory listing larger than 256 MiB, not read.", 1);
+    return WriteLog(Ftp.ResultString(), 1);
+  }
 
   TLazyMask Mask(Remote.Mask);
   for (int Index = 0; Index < Ftp.FtpList().Count(); ++Index) {

@@ -1,8 +1,10 @@
 #include "jobs/tarvoHttpGet.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/localfile.h"
 #include "platform/mimetypes.h"
@@ -19,41 +21,6 @@ std::string UpperAscii(std::string Text) {
   for (char& C : Text)
     if (C >= 'a' && C <= 'z') C = static_cast<char>(C - 'a' + 'A');
   return Text;
-}
-
-int DigitValue(char C, int Base) {
-  int Value = Base;
-  if (C >= '0' && C <= '9') Value = C - '0';
-  if (C >= 'a' && C <= 'f') Value = C - 'a' + 10;
-  if (C >= 'A' && C <= 'F') Value = C - 'A' + 10;
-  return Value < Base ? Value : -1;
-}
-
-// Integer text as the job file reads it: leading blanks, a sign, decimal
-// digits or hexadecimal ones after "$", "0x" or "0X"; nothing else.
-bool TryParseInt64(const std::string& Text, std::int64_t& Result) {
-  std::size_t At = Text.find_first_not_of(' ');
-  if (At == std::string::npos) return false;
-  const bool Negative = Text[At] == '-';
-  if (Text[At] == '-' || Text[At] == '+') ++At;
-  int Base = 10;
-  if (Text.compare(At, 1, "$") == 0) {
-    Base = 16;
-    At += 1;
-  } else if (Text.compare(At, 2, "0x") == 0 || Text.compare(At, 2, "0X") == 0) {
-    Base = 16;
-    At += 2;
-  }
-  if (At >= Text.size()) return false;
-  std::uint64_t Value = 0;
-  for (; At < Text.size(); ++At) {
-    const int Digit = DigitValue(Text[At], Base);
-    if (Digit < 0 || Value > (UINT64_C(1) << 62) / static_cast<unsigned>(Base)) return false;
-    Value = Value * static_cast<unsigned>(Base) + static_cast<unsigned>(Digit);
-  }
-  if (Value > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  Result = Negative ? -static_cast<std::int64_t>(Value) : static_cast<std::int64_t>(Value);
-  return true;
 }
 
 // LocalPath as a directory: "\" is a separator, "/" appended, made absolute
@@ -109,46 +76,68 @@ void PutInPlace(TLocalFileWriter& File) {
 
 // The state of one run, shared by its steps.
 struct TGetRun {
+  TGetRun(const TtarvoParam& P, THTTPSend& H, std::string Base, std::string Dir)
+      : Param(P), Http(H), BaseName(std::move(Base)), DestDir(std::move(Dir)) {}
   const TtarvoParam& Param;
   THTTPSend& Http;
   std::string BaseName;
   std::string DestDir;
   std::int32_t Status = 0;
+  // The body of a 200 response goes straight into this file as it arrives.
+  TLocalFileWriter Body;
+  THTTPAttr Attr;
+  std::string BodyFile;
+  std::string LocalError;  // why the body file could not be made
 };
 
-// Saves the body under a temporary name in the destination directory (see
-// TLocalFileWriter) and puts it in place, with its time stamp, only once it
+// Called by the engine once the header is in: a 200 body is written into
+// a new temporary file beside its final name, which the content type
+// decides; any other body stays in memory.
+TStream* BodyTarget(TGetRun& Run) {
+  if (Run.Http.ResultCode != 200) return &Run.Http.Document;
+  try {
+    Run.Attr = ParseResponseHeaders(Run.Http.Headers);
+    Run.BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Run.Attr);
+  } catch (const std::exception& Error) {
+    Run.LocalError = Error.what();
+    return nullptr;
+  }
+  std::string Reason;
+  if (Run.Body.Create(Run.BodyFile, Reason)) return &Run.Body;
+  Run.LocalError = "Can not write file " + Run.BodyFile + ".tmp (" + Reason + ")";
+  return nullptr;
+}
+
+// Puts the complete body file in place, with its time stamp, only once it
 // holds as many bytes as announced: a short or failed write never replaces a
 // good earlier copy, and gets neither a stamp nor a "date changed" line.
 // True when BodyFile is in place.
-bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) {
-  TLocalFileWriter File;
+bool SaveBody(TGetRun& Run) {
   std::string Reason;
-  if (!File.Create(BodyFile, Reason))
-    throw std::runtime_error("Can not write file " + File.TempName() + " (" + Reason + ")");
-  const std::string& Body = Run.Http.Document.Data();
-  const auto BodySize = static_cast<std::int64_t>(Body.size());
-  if (File.Write(Body.data(), BodySize) != BodySize || !File.Close(Reason))
-    throw std::runtime_error("Can not write file " + File.TempName() + " (" + File.LastReason() + ")");
-  const bool Complete = Attr.ContentLength >= 1 ? BodySize == Attr.ContentLength : BodySize >= Attr.ContentLength;
-  if (!Complete) {
+  if (!Run.Body.Close(Reason)) {
+    Run.Body.Discard();
+    throw std::runtime_error("Can not write file " + Run.Body.TempName() + " (" + Reason + ")");
+  }
+  const THTTPAttr& Attr = Run.Attr;
+  if (!CheckLocalFileSize(Attr.ContentLength >= 1, Run.Body.TempName(), Attr.ContentLength)) {
+    Run.Body.Discard();
     Run.Status = WriteLog("different file size.", 2);
     return false;
   }
   try {
     if (Run.Param.TouchDateMode) {
-      if (SetLocalFileDate(File, ResponseFileTime(Attr)))
-        WriteLog("date changed " + BodyFile, 0);
+      if (SetLocalFileDate(Run.Body, ResponseFileTime(Attr)))
+        WriteLog("date changed " + Run.BodyFile, 0);
       else
         Run.Status = WriteLog("Local file time change error.", 2);
     }
   } catch (...) {
     // A date that cannot be decoded ends the job's steps, but the complete
     // body is still kept.
-    PutInPlace(File);
+    PutInPlace(Run.Body);
     throw;
   }
-  PutInPlace(File);
+  PutInPlace(Run.Body);
   return true;
 }
 
@@ -157,6 +146,7 @@ bool SaveBody(TGetRun& Run, const THTTPAttr& Attr, const std::string& BodyFile) 
 // replaces the GET's for the side file.
 void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
   Run.Http.ResetRequest();
+  Run.Http.OnBodyTarget = nullptr;
   if (Run.Http.SendRequest("DELETE", Run.Param.Target)) {
     // Only a refusal is an error: a deleted resource is what the job asked for.
     const bool Deleted = Run.Http.ResultCode / 100 == 2;
@@ -170,8 +160,22 @@ void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
   Run.Status = WriteLog("Can not http delete " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
 }
 
+// The result line, then the failure of the body file (disk full, no room
+// for the temporary file) as a local failure.
+void ReportLocalFailure(TGetRun& Run) {
+  WriteLog("http GET Result:" + std::to_string(Run.Http.ResultCode) + " " + Run.Http.ResultString, 0);
+  if (Run.LocalError.empty())
+    Run.LocalError = "Can not write file " + Run.Body.TempName() + " (" + Run.Body.LastReason() + ")";
+  Run.Body.Discard();
+  throw std::runtime_error(Run.LocalError);
+}
+
 void FetchAndSave(TGetRun& Run) {
+  Run.Http.OnBodyTarget = [&Run]() { return BodyTarget(Run); };
   if (!Run.Http.SendRequest("GET", Run.Param.Target)) {
+    // A body cut short leaves nothing behind but the log line.
+    if (!Run.LocalError.empty() || (Run.Body.IsOpen() && !Run.Body.LastReason().empty())) ReportLocalFailure(Run);
+    Run.Body.Discard();
     Run.Status = WriteLog("Can not http get " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
     return;
   }
@@ -184,11 +188,9 @@ void FetchAndSave(TGetRun& Run) {
   TStringList SavedHeaders = Run.Http.Headers;
   std::string HeaderFile = Run.DestDir + Run.BaseName + "_Header.TXT";
   if (Run.Http.ResultCode == 200) {
-    const THTTPAttr Attr = ParseResponseHeaders(Run.Http.Headers);
-    const std::string BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Attr);
-    HeaderFile = BodyFile + "_Header.TXT";
+    HeaderFile = Run.BodyFile + "_Header.TXT";
     // An incomplete body leaves the good copy and its side file alone.
-    if (!SaveBody(Run, Attr, BodyFile)) return;
+    if (!SaveBody(Run)) return;
     if (Run.Param.DeleteMode) DeleteResource(Run, SavedHeaders);
   }
   if (Run.Param.HttpSaveHeader) WriteHeaderFile(HeaderFile, SavedHeaders);
@@ -198,6 +200,7 @@ void FetchAndSave(TGetRun& Run) {
 
 THTTPAttr ParseResponseHeaders(const TStringList& Lines) {
   THTTPAttr Attr;
+  std::string LengthText;
   for (const std::string& Line : Lines) {
     const std::size_t Colon = Line.find(':');
     if (Colon == std::string::npos) continue;
@@ -208,9 +211,12 @@ THTTPAttr ParseResponseHeaders(const TStringList& Lines) {
     if (Name == "DATE:") Attr.Date = Value;
     if (Name == "CONTENT-TYPE:") Attr.ContentType = Value;
     if (Name == "LAST-MODIFIED:") Attr.LastModified = Value;
-    if (Name == "CONTENT-LENGTH:" && !TryParseInt64(Value, Attr.ContentLength))
-      throw std::runtime_error("'" + Value + "' is not a valid integer value");
+    if (Name == "CONTENT-LENGTH:") LengthText = Value;
   }
+  // The length is judged as the engine framed the body.
+  const std::int64_t Length = AnnouncedContentLength(Lines);
+  if (Length == -2) throw std::runtime_error("'" + LengthText + "' is not a valid integer value");
+  Attr.ContentLength = std::max<std::int64_t>(Length, 0);
   return Attr;
 }
 

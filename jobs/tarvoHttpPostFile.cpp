@@ -1,11 +1,15 @@
 #include "jobs/tarvoHttpPostFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/filesys.h"
 #include "platform/localfile.h"
@@ -21,9 +25,24 @@ const char* const UserAgentText = "Mozilla/4.0 (compatible; tarvo copyright(c) M
 // Never seeded from the clock: every run draws the same boundaries.
 std::uint32_t BoundarySeed = 0;
 
+// The boundary that follows Seed in the sequence; Seed moves on.
+std::string BoundaryAfter(std::uint32_t& Seed) {
+  Seed = Seed * 134775813u + 1u;
+  const std::uint32_t Number = static_cast<std::uint32_t>((static_cast<std::uint64_t>(Seed) * 0x7FFFFFFFu) >> 32);
+  char Digits[9];
+  std::snprintf(Digits, sizeof(Digits), "%08X", Number);
+  return std::string(Digits) + "_tarvo_boundary";
+}
+
+// Every boundary ends so; the eight digits before it tell which one it is.
+const std::string BoundaryMark = "_tarvo_boundary";
+constexpr std::size_t BoundaryDigits = 8;
+// The file is read in pieces of this size to look for boundaries.
+constexpr std::int64_t ScanPiece = 1024 * 1024;
+
 // Boundaries drawn before one that the content does not contain is found; a
 // file cannot hold all of them, the bound only keeps the loop finite.
-constexpr int BoundaryDraws = 1000;
+constexpr std::size_t BoundaryDraws = 1000;
 
 bool IsAcceptedCode(std::int32_t Code) { return Code == 200 || Code == 201 || Code == 202; }
 
@@ -64,28 +83,6 @@ void ConfigureClient(THTTPSend& Http, const TtarvoParam& Param) {
   Http.ProxyPass = Param.ProxyPassword;
 }
 
-// Room left after the file for the closing delimiter of a multipart body.
-constexpr std::size_t TailRoom = 64;
-
-// Appends the whole file to Data, read in one piece when the size is known.
-void AppendWholeStream(std::string& Data, TStream& File) {
-  const std::int64_t Size = File.Size();
-  File.SetPosition(0);
-  const std::size_t Start = Data.size();
-  if (Size > 0) {
-    Data.reserve(Start + static_cast<std::size_t>(Size) + TailRoom);
-    // Backing the buffer in one step spares a page fault per page.
-    PrepareMemory(Data.data() + Start, static_cast<std::size_t>(Size));
-    Data.resize(Start + static_cast<std::size_t>(Size));
-    const std::int64_t Got = File.Read(Data.data() + Start, Size);
-    Data.resize(Start + static_cast<std::size_t>(Got > 0 ? Got : 0));
-  }
-  // A file that grew since its size was taken is read to its end.
-  char Buffer[65536];
-  for (std::int64_t Got = File.Read(Buffer, sizeof(Buffer)); Got > 0; Got = File.Read(Buffer, sizeof(Buffer)))
-    Data.append(Buffer, static_cast<std::size_t>(Got));
-}
-
 // Rows 1 to 3 of the multipart body; their length does not depend on which
 // boundary is drawn.
 std::string MultipartHead(const std::string& Boundary, const std::string& FieldName, const std::string& FileName) {
@@ -96,20 +93,101 @@ std::string MultipartHead(const std::string& Boundary, const std::string& FieldN
 
 std::string MultipartTail(const std::string& Boundary) { return "\r\n--" + Boundary + "--\r\n"; }
 
-// The multipart body of the file in Document, built in place so that the
-// file's bytes are held once. The boundary is redrawn while the file
-// contains it, so that no part of the file can pass for a delimiter.
-std::string FillMultipartDocument(std::string& Data, std::string Boundary, const std::string& FieldName,
-                                  const std::string& FileName, TStream& File) {
-  Data = MultipartHead(Boundary, FieldName, FileName);
-  const std::size_t HeadSize = Data.size();
-  AppendWholeStream(Data, File);
-  for (int Draw = 1; Draw < BoundaryDraws && Data.find(Boundary, HeadSize) != std::string::npos; ++Draw)
-    Boundary = NextMultipartBoundary();
-  Data.replace(0, HeadSize, MultipartHead(Boundary, FieldName, FileName));
-  Data += MultipartTail(Boundary);
-  return Boundary;
+// Which of Candidates occur in the first Size bytes of File, in one pass of
+// large pieces; the last bytes of each piece are kept in front of the next,
+// so a boundary across a piece edge is seen too.
+std::vector<bool> BoundariesInFile(const std::vector<std::string>& Candidates, TStream& File, std::int64_t Size) {
+  std::unordered_map<std::string, std::size_t> Index;
+  for (std::size_t I = Candidates.size(); I-- > 0;) Index[Candidates[I].substr(0, BoundaryDigits)] = I;
+  std::vector<bool> Found(Candidates.size(), false);
+  const std::size_t Keep = BoundaryDigits + BoundaryMark.size() - 1;
+  std::vector<char> Buffer(Keep + static_cast<std::size_t>(ScanPiece));
+  const std::boyer_moore_horspool_searcher Searcher(BoundaryMark.begin(), BoundaryMark.end());
+  std::size_t Carried = 0;
+  File.SetPosition(0);
+  for (std::int64_t Left = Size; Left > 0;) {
+    const std::int64_t Got = File.Read(Buffer.data() + Carried, std::min(Left, ScanPiece));
+    if (Got <= 0) break;
+    Left -= Got;
+    const auto End = Buffer.begin() + static_cast<std::ptrdiff_t>(Carried + static_cast<std::size_t>(Got));
+    for (auto Hit = std::search(Buffer.begin(), End, Searcher); Hit != End;
+         Hit = std::search(Hit + 1, End, Searcher)) {
+      if (Hit - Buffer.begin() < static_cast<std::ptrdiff_t>(BoundaryDigits)) continue;
+      const auto Entry = Index.find(std::string(Hit - BoundaryDigits, Hit));
+      if (Entry != Index.end()) Found[Entry->second] = true;
+    }
+    Carried = std::min(Keep, static_cast<std::size_t>(End - Buffer.begin()));
+    std::copy(End - static_cast<std::ptrdiff_t>(Carried), End, Buffer.begin());
+  }
+  File.SetPosition(0);
+  return Found;
 }
+
+// The boundary for a file: First, or while the file contains the one in
+// hand, the next of the sequence, so that no part of the file can pass for a
+// delimiter. One pass over the file decides for all candidates at once.
+std::string ChooseBoundary(const std::string& First, TStream& File, std::int64_t Size) {
+  std::vector<std::string> Candidates{First};
+  std::uint32_t Seed = BoundarySeed;
+  while (Candidates.size() < BoundaryDraws) Candidates.push_back(BoundaryAfter(Seed));
+  const std::vector<bool> Found = BoundariesInFile(Candidates, File, Size);
+  std::size_t Chosen = 0;
+  while (Chosen + 1 < Candidates.size() && Found[Chosen]) ++Chosen;
+  for (std::size_t Draw = 0; Draw < Chosen; ++Draw) NextMultipartBoundary();
+  return Candidates[Chosen];
+}
+
+// The multipart body as one stream: the part header, Size bytes of the
+// file, the closing delimiter. When the file ends early the stream ends
+// there too, so the request fails instead of sending a short part.
+class TMultipartStream : public TStream {
+ public:
+  TMultipartStream(std::string Head, TStream& File, std::int64_t FileSize, std::string Tail)
+      : Head_(std::move(Head)), Tail_(std::move(Tail)), File_(File), FileSize_(FileSize) {}
+
+  std::int64_t Read(void* Buffer, std::int64_t Count) override {
+    auto* Out = static_cast<char*>(Buffer);
+    std::int64_t Done = 0;
+    while (Done < Count) {
+      const std::int64_t Step = ReadPart(Out + Done, Count - Done);
+      if (Step <= 0) break;
+      Done += Step;
+      Position_ += Step;
+    }
+    return Done;
+  }
+  std::int64_t Write(const void*, std::int64_t) override { return 0; }
+  std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override {
+    const std::int64_t Base = Origin == TSeekOrigin::Begin ? 0 : Origin == TSeekOrigin::Current ? Position_ : Size();
+    if (Base + Offset < 0 || Base + Offset > Size()) return -1;
+    Position_ = Base + Offset;
+    const std::int64_t HeadSize = static_cast<std::int64_t>(Head_.size());
+    File_.SetPosition(std::clamp<std::int64_t>(Position_ - HeadSize, 0, FileSize_));
+    return Position_;
+  }
+  std::int64_t Size() override { return static_cast<std::int64_t>(Head_.size() + Tail_.size()) + FileSize_; }
+  bool SetSize(std::int64_t) override { return false; }
+
+ private:
+  std::int64_t ReadPart(char* Out, std::int64_t Count) {
+    const std::int64_t HeadSize = static_cast<std::int64_t>(Head_.size());
+    if (Position_ < HeadSize) return CopyText(Head_, Position_, Out, Count);
+    if (Position_ < HeadSize + FileSize_) return File_.Read(Out, std::min(Count, HeadSize + FileSize_ - Position_));
+    return CopyText(Tail_, Position_ - HeadSize - FileSize_, Out, Count);
+  }
+  static std::int64_t CopyText(const std::string& Text, std::int64_t From, char* Out, std::int64_t Count) {
+    const std::int64_t Length = std::min(Count, static_cast<std::int64_t>(Text.size()) - From);
+    if (Length <= 0) return 0;
+    std::memcpy(Out, Text.data() + From, static_cast<std::size_t>(Length));
+    return Length;
+  }
+
+  std::string Head_;
+  std::string Tail_;
+  TStream& File_;
+  std::int64_t FileSize_;
+  std::int64_t Position_ = 0;
+};
 
 // The text split at CR LF, CR or LF, as a string list takes a text: no
 // empty line for a final line end, and nothing after a zero byte.
@@ -172,13 +250,7 @@ std::int32_t FinishFile(const TtarvoParam& Param, const std::string& Path, const
 
 }  // namespace
 
-std::string NextMultipartBoundary() {
-  BoundarySeed = BoundarySeed * 134775813u + 1u;
-  const std::uint32_t Number = static_cast<std::uint32_t>((static_cast<std::uint64_t>(BoundarySeed) * 0x7FFFFFFFu) >> 32);
-  char Digits[9];
-  std::snprintf(Digits, sizeof(Digits), "%08X", Number);
-  return std::string(Digits) + "_tarvo_boundary";
-}
+std::string NextMultipartBoundary() { return BoundaryAfter(BoundarySeed); }
 
 std::string BuildMultipartBody(const std::string& Boundary, const std::string& FieldName,
                                const std::string& FileName, const std::string& Content) {
@@ -193,21 +265,33 @@ std::string PutUrlFor(const std::string& Target, const std::string& Name) {
   return PercentEncodeUrl(Base) + EncodedName;
 }
 
-bool UploadOneFile(const std::string& Target, const std::string& FieldName, const std::string& Path,
-                   const TtarvoParam& Param, TStringList& Lines, TStream& File) {
+bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string& FieldName,
+                   const std::string& Path, const TtarvoParam& Param, TStringList& Lines, TStream& File) {
   const std::string FirstBoundary = NextMultipartBoundary();
-  THTTPSend Http;
+  // Each file starts as a fresh client would; only a kept connection stays.
+  Http.ResetRequest();
+  Http.Cookies.clear();
   ConfigureClient(Http, Param);
+  // The size is taken once: it is announced up front, and a file that grows
+  // meanwhile is sent as it was.
+  const std::int64_t FileSize = std::max<std::int64_t>(File.Size(), 0);
   bool Ok = false;
   if (Param.Mode == JobMode::HttpPostFile) {
-    const std::string Boundary = FillMultipartDocument(Http.Document.Data(), FirstBoundary, FieldName, Path, File);
+    const std::string Boundary = ChooseBoundary(FirstBoundary, File, FileSize);
+    TMultipartStream Body(MultipartHead(Boundary, FieldName, Path), File, FileSize, MultipartTail(Boundary));
+    Http.BodySource = &Body;
+    Http.BodySourceSize = Body.Size();
     Http.MimeType = "multipart/form-data; boundary=" + Boundary;
     Ok = Http.SendRequest("POST", Target);
   } else {
-    AppendWholeStream(Http.Document.Data(), File);
+    File.SetPosition(0);
+    Http.BodySource = &File;
+    Http.BodySourceSize = FileSize;
     Http.MimeType = "Application/octet-stream";
     Ok = Http.SendRequest("PUT", PutUrlFor(Target, std::filesystem::path(Path).filename().string()));
   }
+  Http.BodySource = nullptr;
+  Http.BodySourceSize = 0;
   Lines.clear();
   if (ResponseWasRead(Http, Ok)) Lines = SplitResponseLines(Http.Document.Data());
   if (Ok && IsAcceptedCode(Http.ResultCode)) return true;
@@ -226,6 +310,9 @@ std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
     return WriteLog("no file " + Param.LocalPath, 0);
   }
   std::int32_t Status = 0;
+  // One client for the job, so that with keep-alive one connection carries
+  // every file.
+  THTTPSend Http;
   for (const std::string& Name : Names) {
     const std::string Path = Dir + Name;
     TStringList Lines;
@@ -234,7 +321,7 @@ std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
       TFileStream File;
       if (!File.Open(Path, TFileMode::OpenRead))
         throw std::runtime_error("Can not open file " + Path + " (" + std::strerror(errno) + ")");
-      Ok = UploadOneFile(Param.Target, Param.HTTPFieldName, Path, Param, Lines, File);
+      Ok = UploadOneFile(Http, Param.Target, Param.HTTPFieldName, Path, Param, Lines, File);
     }
     Status = FinishFile(Param, Path, Name, Ok, Lines, Status);
   }

@@ -1,7 +1,8 @@
 // The HTTP upload job: sends every local file matching LocalPath to a web
-// server, one request and one connection per file, either as the body of a
-// PUT to Target + the file name (HTTPPUT) or as the multipart/form-data POST
-// a browser sends for a file-upload field (HTTPPOSTFILE).
+// server, one request per file (and one connection per file unless kept
+// alive), either as the body of a PUT to Target + the file name (HTTPPUT)
+// or as the multipart/form-data POST a browser sends for a file-upload
+// field (HTTPPOSTFILE).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 
 #include "app/tarvoCommon.h"
 #include "util/streams.h"
+
+class THTTPSend;
 
 // The next multipart boundary of this run: eight upper-case hexadecimal
 // digits of a linear congruential sequence that starts from the same seed in
@@ -28,14 +31,16 @@ std::string BuildMultipartBody(const std::string& Boundary, const std::string& F
 // name never turns into a query or a fragment.
 std::string PutUrlFor(const std::string& Target, const std::string& Name);
 
-// Uploads one opened local file (Path is its full name) as the job's mode
-// asks and returns true when the server answered 200, 201 or 202. Otherwise
+// Uploads one opened local file (Path is its full name) with Http as the
+// job's mode asks, sending the file in pieces (for HTTPPOSTFILE between the
+// part header and the closing delimiter, under a boundary the file does not
+// contain), and returns true when the server answered 200, 201 or 202. Otherwise
 // logs "HTTP " + code + " " + reason as an error line (code 500 and no reason
 // when no response came) and returns false. Lines receives the response
 // body split at CR LF, CR or LF (up to the first zero byte); it stays empty
 // when no response was read.
-bool UploadOneFile(const std::string& Target, const std::string& FieldName, const std::string& Path,
-                   const TtarvoParam& Param, TStringList& Lines, TStream& File);
+bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string& FieldName,
+                   const std::string& Path, const TtarvoParam& Param, TStringList& Lines, TStream& File);
 
 // Runs one HTTPPUT or HTTPPOSTFILE job record. Returns 0, or the status of
 // the last error line: 1 for a file the server did not accept, 2 for a local

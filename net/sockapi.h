@@ -168,5 +168,9 @@ TSocket AcceptSocketHandle(TSocket Listener, TSocketAddress& Peer);
 // SO_LINGER and the buffer sizes; results are not examined by the callers.
 void SetSocketLinger(TSocket Handle, bool Enabled, int Seconds);
 void SetSocketBufferSize(TSocket Handle, bool Receiving, int Size);
+// Sends small writes at once instead of holding them for an acknowledgement
+// (no Nagle delay), as a request head before its body needs. False when the
+// system refuses.
+bool SetNoDelay(TSocket Handle);
 // True when linger is on with 0 seconds (a close would drop unsent data).
 bool SocketLingersZero(TSocket Handle);

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -283,6 +284,11 @@ void SetSocketLinger(TSocket Handle, bool Enabled, int Seconds) {
 
 void SetSocketBufferSize(TSocket Handle, bool Receiving, int Size) {
   ::setsockopt(Handle, SOL_SOCKET, Receiving ? SO_RCVBUF : SO_SNDBUF, &Size, sizeof(Size));
+}
+
+bool SetNoDelay(TSocket Handle) {
+  const int On = 1;
+  return ::setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, &On, sizeof(On)) == 0;
 }
 
 bool SocketLingersZero(TSocket Handle) {

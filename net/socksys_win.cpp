@@ -189,6 +189,11 @@ void SetSocketBufferSize(TSocket Handle, bool Receiving, int Size) {
              sizeof(Size));
 }
 
+bool SetNoDelay(TSocket Handle) {
+  const BOOL On = TRUE;
+  return setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&On), sizeof(On)) == 0;
+}
+
 bool SocketLingersZero(TSocket Handle) {
   linger Value{};
   int Length = sizeof(Value);

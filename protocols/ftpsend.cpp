@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "net/blocksock.h"
@@ -57,25 +58,56 @@ bool FileExists(const std::string& FileName) {
   return stat(FileName.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
 }
 
-// Splits a listing at CR LF, lone CR and lone LF; a zero byte ends it.
-TStringList SplitListing(const std::string& Data) {
-  TStringList Lines;
-  const std::string Text = Data.substr(0, Data.find('\0'));
-  std::size_t Start = 0;
-  std::size_t At = 0;
-  while (At < Text.size()) {
-    const char C = Text[At];
-    if (C != '\r' && C != '\n') {
-      ++At;
-      continue;
+// Takes a listing as it arrives straight into its lines, so that it is held
+// once: CR LF, lone CR and lone LF end a line, a zero byte ends the listing.
+// Writes beyond the limit are refused, which fails the transfer.
+class TListingLines : public TStream {
+ public:
+  TListingLines(TStringList& Lines, std::int64_t Limit) : Lines_(Lines), Limit_(Limit) {}
+
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
+    if (Count <= 0) return 0;
+    if (Total_ + Count > Limit_) {
+      Refused_ = true;
+      return 0;
     }
-    Lines.push_back(Text.substr(Start, At - Start));
-    At += (C == '\r' && At + 1 < Text.size() && Text[At + 1] == '\n') ? 2 : 1;
-    Start = At;
+    Total_ += Count;
+    std::string_view Text(static_cast<const char*>(Buffer), static_cast<std::size_t>(Count));
+    while (!Ended_ && !Text.empty()) {
+      if (AfterCR_ && Text.front() == '\n') Text.remove_prefix(1);
+      AfterCR_ = false;
+      const std::size_t End = Text.find_first_of(std::string_view("\r\n\0", 3));
+      Partial_.append(Text.substr(0, End));
+      if (End == std::string_view::npos) break;
+      Ended_ = Text[End] == '\0';
+      if (Ended_) break;
+      Lines_.push_back(std::move(Partial_));
+      Partial_.clear();
+      AfterCR_ = Text[End] == '\r';
+      Text.remove_prefix(End + 1);
+    }
+    return Count;
   }
-  if (Start < Text.size()) Lines.push_back(Text.substr(Start));
-  return Lines;
-}
+  // The last line, when it has no line end.
+  void Finish() {
+    if (!Partial_.empty()) Lines_.push_back(std::move(Partial_));
+    Partial_.clear();
+  }
+  bool Refused() const { return Refused_; }
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return Total_; }
+  std::int64_t Size() override { return Total_; }
+  bool SetSize(std::int64_t) override { return false; }
+
+ private:
+  TStringList& Lines_;
+  std::int64_t Limit_;
+  std::string Partial_;
+  std::int64_t Total_ = 0;
+  bool AfterCR_ = false;
+  bool Ended_ = false;
+  bool Refused_ = false;
+};
 
 // Forwards to a stream and remembers whether every write went through, so
 // that a full disk fails the download instead of truncating it silently.
@@ -327,11 +359,6 @@ struct TFTPSendDetail {
   static bool FailWithoutReply(TFTPSend& Self) {
     if (Self.ResultString_.empty()) return FailOnSocket(Self, *Self.Sock_);
     return false;
-  }
-
-  static void LoadListing(TFTPSend& Self) {
-    Self.FtpList_->RawLines = SplitListing(Self.DataStream_.Data());
-    Self.FtpList_->ParseListing();
   }
 
   static bool OpenDownloadFile(TFTPSend& Self, TFileStream& File, bool Resume) {
@@ -610,10 +637,22 @@ bool TFTPSend::ListDirectory(const std::string& Directory, bool NamesOnly) {
   if (!OpenDataChannel()) return false;
   TDataConnectionGuard Guard(*DSock_);
   if (!IsPreliminary(SendCommand((NamesOnly ? "NLST" : "LIST") + Argument))) return false;
-  const bool Received = ReceiveDataChannel(DataStream_);
-  if (Received && !NamesOnly) TFTPSendDetail::LoadListing(*this);
-  DataStream_.SetPosition(0);
-  return Received;
+  ListingTooLarge_ = false;
+  if (NamesOnly) {
+    const bool Received = ReceiveDataChannel(DataStream_);
+    DataStream_.SetPosition(0);
+    return Received;
+  }
+  TListingLines Lines(FtpList_->RawLines, MaxListingBytes);
+  const bool Received = ReceiveDataChannel(Lines);
+  ListingTooLarge_ = Lines.Refused();
+  if (!Received || ListingTooLarge_) {
+    FtpList_->Clear();
+    return false;
+  }
+  Lines.Finish();
+  FtpList_->ParseListing();
+  return true;
 }
 
 bool TFTPSend::Download(const std::string& FileName, bool Resume) {

@@ -89,6 +89,8 @@ class TFTPSend : public TNetClient {
   std::int32_t FWMode = 0;  // logon variant 0..8, -1 for CustomLogonTable
   bool DirectFile = false;  // transfer straight to or from DirectFileName
   std::string DirectFileName;
+  // A full listing beyond this many bytes is not read (ListDirectory fails).
+  std::int64_t MaxListingBytes = 256 * 1024 * 1024;
   bool PassiveMode = true;
   bool ForceDefaultPort = false;  // active mode: listen on the "ftp-data" port
   bool ForceOldPort = false;      // never use EPSV or EPRT
@@ -171,9 +173,12 @@ class TFTPSend : public TNetClient {
   // fails ResultString holds the data connection's error text.
   virtual bool SendDataChannel(TStream& Stream);
   // "TYPE A", then "LIST" or (NamesOnly) "NLST", with " " + Directory when
-  // Directory is not empty. A full listing is parsed into FtpList; the raw
-  // bytes stay in DataStream. False on any refusal or data failure.
+  // Directory is not empty. A full listing is taken line by line into
+  // FtpList and parsed; NLST's bytes stay in DataStream. False on any
+  // refusal or data failure, and for a full listing beyond MaxListingBytes
+  // (ListingTooLarge then tells).
   virtual bool ListDirectory(const std::string& Directory, bool NamesOnly);
+  bool ListingTooLarge() const { return ListingTooLarge_; }
   // "RETR " + FileName into DataStream or, with DirectFile, DirectFileName
   // (created anew, or appended to when resuming with "REST " + its size and
   // the server can resume). False on an empty name, a refusal, a local file
@@ -236,4 +241,5 @@ class TFTPSend : public TNetClient {
   bool CanResume_ = false;
   bool IsTLS_ = false;
   bool IsDataTLS_ = false;
+  bool ListingTooLarge_ = false;
 };

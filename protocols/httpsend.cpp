@@ -4,11 +4,6 @@
 #include <cstring>
 #include <cctype>
 #include <limits>
-#include <new>
-#include <stdexcept>
-#include <vector>
-
-#include "platform/memory.h"
 #include "util/codec.h"
 #include "util/textutil.h"
 
@@ -18,11 +13,14 @@ namespace {
 constexpr std::int32_t kTimedOut = 10060;
 constexpr std::int32_t kNoBufferSpace = 10055;
 constexpr std::int32_t kConnectionReset = 10054;
-// A body is received in pieces of this size, so an announced length that
-// never arrives costs at most one piece of memory beyond what did.
-constexpr std::int64_t kBodyPiece = 16 * 1024 * 1024;
-constexpr std::int64_t kBodyStep = 256 * 1024;
-constexpr std::int64_t kTrustAfter = 64 * 1024 * 1024;
+constexpr std::int32_t kAborted = 10053;
+// Bodies move between socket and stream in pieces of this size, through
+// one buffer per client: large enough that system calls cost little, small
+// enough that memory stays flat whatever the body's size.
+constexpr std::int64_t kBodyPiece = 1024 * 1024;
+// A request body up to this size goes out with its header block in one
+// send, so that no small packet waits for an acknowledgement.
+constexpr std::int64_t kJoinedBody = 64 * 1024;
 
 std::string UpperCase(std::string Text) {
   std::transform(Text.begin(), Text.end(), Text.begin(),
@@ -53,20 +51,35 @@ std::int64_t DecimalOrMinusOne(const std::string& Text) {
   return Value;
 }
 
-// A hexadecimal number of at most 63 bits; 0 otherwise (which ends a
-// chunked body like its last chunk).
-std::int64_t HexOrZero(const std::string& Text) {
-  if (Text.empty()) return 0;
-  std::int64_t Value = 0;
+// A chunk-size line: hexadecimal digits of at most 63 bits, then maybe
+// blanks and ";" extensions (ignored). False for anything else.
+bool ParseChunkSize(const std::string& Line, std::int64_t& Size) {
+  const std::string Text = TrimControls(TextBefore(Line, ";"));
+  Size = 0;
+  if (Text.empty()) return false;
   for (const char C : Text) {
-    const int Digit = std::isxdigit(static_cast<unsigned char>(C))
-                          ? (std::isdigit(static_cast<unsigned char>(C)) ? C - '0' : (std::toupper(C) - 'A' + 10))
-                          : -1;
-    if (Digit < 0) return 0;
-    if (Value > (std::numeric_limits<std::int64_t>::max() >> 4)) return 0;
-    Value = (Value << 4) | Digit;
+    if (!std::isxdigit(static_cast<unsigned char>(C))) return false;
+    const int Digit = std::isdigit(static_cast<unsigned char>(C)) ? C - '0' : (std::toupper(C) - 'A' + 10);
+    if (Size > (std::numeric_limits<std::int64_t>::max() >> 4)) return false;
+    Size = (Size << 4) | Digit;
   }
-  return Value;
+  return true;
+}
+
+// The last transfer coding named by the Transfer-Encoding lines, upper-cased;
+// false when there is no such line.
+bool LastTransferCoding(const TStringList& Lines, std::string& Coding) {
+  bool Found = false;
+  for (const std::string& Line : Lines) {
+    if (!StartsWithNoCase(Line, "TRANSFER-ENCODING:")) continue;
+    Found = true;
+    std::string Rest = HeaderValue(Line);
+    while (!Rest.empty()) {
+      const std::string Token = UpperCase(TrimControls(TextBefore(CutTokenRaw(Rest, ","), ";")));
+      if (!Token.empty()) Coding = Token;
+    }
+  }
+  return Found;
 }
 
 bool ConnectionTokenIsClose(const std::string& Value) {
@@ -81,6 +94,23 @@ bool IsInterimCode(std::int32_t Code) { return Code >= 100 && Code <= 199 && Cod
 
 }  // namespace
 
+std::int64_t AnnouncedContentLength(const TStringList& Lines) {
+  std::string Coding;
+  if (LastTransferCoding(Lines, Coding)) return -1;
+  std::int64_t Size = -1;
+  for (const std::string& Line : Lines) {
+    if (!StartsWithNoCase(Line, "CONTENT-LENGTH:")) continue;
+    // A list of equal values ("5, 5") is that one value.
+    std::string Rest = HeaderValue(Line);
+    do {
+      const std::int64_t Value = DecimalOrMinusOne(TrimControls(CutTokenRaw(Rest, ",")));
+      if (Value < 0 || (Size >= 0 && Value != Size)) return -2;
+      Size = Value;
+    } while (!Rest.empty());
+  }
+  return Size;
+}
+
 THTTPSend::THTTPSend() {
   Timeout = 90000;
   TargetPort = "80";
@@ -88,8 +118,8 @@ THTTPSend::THTTPSend() {
   // Status, header and chunk-size lines: a server sending one endless line
   // gets 10055 instead of our memory.
   Sock_.MaxLineLength = MaxHeaderLineLength;
-  Sock_.SetReceiveBufferSize(65535);
-  Sock_.SetSendBufferSize(65535);
+  // Hands a body piece to the system in one call.
+  Sock_.SendMaxChunk = static_cast<std::int32_t>(kBodyPiece);
   ResetRequest();
 }
 
@@ -139,7 +169,7 @@ void THTTPSend::BuildRequestHead(const std::string& Method, const TUrlParts& Url
   }
   if (!UserAgent.empty()) Head.push_back("User-Agent: " + UserAgent);
   if (HasBody && !MimeType.empty()) Head.push_back("Content-Type: " + MimeType);
-  Head.push_back("Content-Length: " + std::to_string(Document.Size()));
+  Head.push_back("Content-Length: " + std::to_string(BodySource != nullptr ? BodySourceSize : Document.Size()));
   if (UseExpect) Head.push_back("Expect: 100-continue");
 
   Headers.insert(Headers.begin(), Head.begin(), Head.end());
@@ -154,12 +184,19 @@ bool THTTPSend::OpenConnection(bool Https) {
   Sock_.TlsTimeout = Timeout;
   Sock_.ConnectTimeout = Timeout;
   Sock_.CloseSocket();
+  if (SocketBufferSize > 0) {
+    Sock_.SetReceiveBufferSize(SocketBufferSize);
+    Sock_.SetSendBufferSize(SocketBufferSize);
+  }
   Sock_.Bind(IPInterface, "0");
   if (Sock_.LastErrorCode != 0) return FailAndClose();
   Sock_.SetTlsEnabled(Https);
   if (Sock_.LastErrorCode != 0) return FailAndClose();
   Sock_.Connect(TargetHost, TargetPort);
   if (Sock_.LastErrorCode != 0) return FailAndClose();
+  // The tail of each body piece goes out at once, not after an
+  // acknowledgement from a peer that may be slow to send one.
+  SetNoDelay(Sock_.SocketHandle);
   AliveHost = TargetHost;
   AlivePort = TargetPort;
   return true;
@@ -207,6 +244,7 @@ bool THTTPSend::SendRequest(const std::string& Method, const std::string& Url) {
   ResultCode = 500;
   ResultString.clear();
   DownloadSize = 0;
+  BodyReceived = 0;
   UploadSize = 0;
   TUrlParts Parts = SplitUrl(Url);
   if (Parts.User.empty()) {
@@ -217,7 +255,8 @@ bool THTTPSend::SendRequest(const std::string& Method, const std::string& Url) {
   const bool PlainProxy = ChooseRoute(Https);
   const std::string Verb = UpperCase(Method);
   TExchange X;
-  X.HasBody = Document.Size() > 0;
+  X.HasBody = (BodySource != nullptr ? BodySourceSize : Document.Size()) > 0;
+  const std::int64_t SourceStart = BodySource != nullptr ? BodySource->Position() : 0;
   X.UseExpect = Status100 && X.HasBody && Protocol == "1.1";
   BuildRequestHead(Verb, Parts, PlainProxy, X.HasBody, X.UseExpect);
   TargetHost = PlainProxy ? ProxyHost : Parts.Host;
@@ -235,6 +274,7 @@ bool THTTPSend::SendRequest(const std::string& Method, const std::string& Url) {
       Document.Data() = std::move(X.RequestBody);
       X.Stashed = false;
     }
+    if (BodySource != nullptr) BodySource->SetPosition(SourceStart);
     ResultCode = 500;
     ResultString.clear();
     UploadSize = 0;
@@ -252,13 +292,11 @@ THTTPSend::TAttempt THTTPSend::Exchange(TExchange& X) {
   X.SendBody = X.HasBody;
   X.BodySuppressed = false;
   X.KeptStatusLine.clear();
-  if (!SendHead()) return Failed(X);
+  // A small body goes with its head in one send (no Expect wait between).
+  const bool Joined = X.SendBody && !X.UseExpect && UploadLength() <= kJoinedBody;
+  if (!SendHead(Joined)) return Failed(X);
   if (X.UseExpect && !AwaitContinue(X)) return Failed(X);
-  if (X.SendBody) {
-    UploadSize = Document.Size();
-    Sock_.SendBuffer(Document.Data().data(), Document.Size());
-    if (Sock_.LastErrorCode != 0) return Failed(X);
-  }
+  if (X.SendBody && !Joined && !SendBody()) return Failed(X);
   // The request is kept aside (moved, not copied) in case the status line
   // shows the connection was already dead.
   X.RequestHead = std::move(Headers);
@@ -275,21 +313,55 @@ THTTPSend::TAttempt THTTPSend::Exchange(TExchange& X) {
 }
 
 THTTPSend::TAttempt THTTPSend::Failed(const TExchange& X) {
-  const bool Retry = X.Reused && !X.Retried && !ResponseSeen_ && Sock_.LastErrorCode != kTimedOut;
+  const bool Retry = X.Reused && !X.Retried && !ResponseSeen_ && Sock_.LastErrorCode != kTimedOut &&
+                     Sock_.LastErrorCode != kAborted;
   if (Retry) return TAttempt::Retry;
   FailAndClose();
   return TAttempt::Failed;
 }
 
-bool THTTPSend::SendHead() {
+std::int64_t THTTPSend::UploadLength() { return BodySource != nullptr ? BodySourceSize : Document.Size(); }
+
+bool THTTPSend::SendHead(bool WithBody) {
   std::string Block;
   if (Protocol == "0.9") {
     Block = Headers.front() + "\r\n";
   } else {
     for (const std::string& Line : Headers) Block += Line + "\r\n";
   }
+  if (WithBody) {
+    UploadSize = UploadLength();
+    if (BodySource == nullptr) {
+      Block += Document.Data();
+    } else {
+      const std::size_t Start = Block.size();
+      Block.resize(Start + static_cast<std::size_t>(BodySourceSize));
+      if (BodySource->Read(Block.data() + Start, BodySourceSize) != BodySourceSize) return Abort();
+    }
+  }
   Sock_.SendText(Block);
   return Sock_.LastErrorCode == 0;
+}
+
+// The body from Document, or from BodySource in pieces through the
+// client's buffer.
+bool THTTPSend::SendBody() {
+  UploadSize = UploadLength();
+  if (BodySource == nullptr) {
+    Sock_.SendBuffer(Document.Data().data(), Document.Size());
+    return Sock_.LastErrorCode == 0;
+  }
+  for (std::int64_t Left = BodySourceSize; Left > 0;) {
+    char* const Buffer = Piece();
+    const std::int64_t Got = BodySource->Read(Buffer, std::min(Left, kBodyPiece));
+    // A file that shrank since its size was announced: the server must not
+    // take what was sent for the whole body.
+    if (Got <= 0) return Abort();
+    Sock_.SendBuffer(Buffer, Got);
+    if (Sock_.LastErrorCode != 0) return false;
+    Left -= Got;
+  }
+  return true;
 }
 
 // False only when the connection was lost; silence within Timeout and a
@@ -335,22 +407,25 @@ bool THTTPSend::ReadStatusLine(TExchange& X) {
 }
 
 bool THTTPSend::ReadResponse(const std::string& Verb, const TExchange& X) {
-  std::int64_t Size = -1;
   bool ToClose = Protocol != "1.1" || X.BodySuppressed;
-  bool Outcome = Headers.empty() || ReadHeaderLines(Size, ToClose);
-  bool Clean = true;
-  if (Outcome && Verb != "HEAD" && ResultCode != 204 && ResultCode != 304) {
-    if (BodyMode == TBodyMode::ByLength) Outcome = ReadBodyByLength(Size);
-    if (BodyMode == TBodyMode::Chunked) Outcome = ReadChunkedBody(Clean);
-    if (BodyMode == TBodyMode::UntilClose) {
-      Outcome = ReadBodyUntilClose();
-      ToClose = true;
-    }
+  bool Outcome = Headers.empty() || ReadHeaderLines(ToClose);
+  const bool WithBody = Verb != "HEAD" && ResultCode != 204 && ResultCode != 304;
+  std::int64_t Size = -1;
+  if (Outcome && WithBody) Outcome = ChooseBodyMode(Size);
+  Target_ = &Document;
+  if (Outcome && !Headers.empty() && OnBodyTarget) {
+    Target_ = OnBodyTarget();
+    if (Target_ == nullptr) Outcome = Abort();
   }
+  if (Outcome && WithBody) {
+    Outcome = ReadBody(Size);
+    if (BodyMode == TBodyMode::UntilClose) ToClose = true;
+  }
+  Target_ = nullptr;
   Document.SetPosition(0);
   if (!Outcome) {
     FailAndClose();
-  } else if (ToClose || !Clean) {
+  } else if (ToClose) {
     Sock_.CloseSocket();
     AliveHost.clear();
     AlivePort.clear();
@@ -359,28 +434,33 @@ bool THTTPSend::ReadResponse(const std::string& Verb, const TExchange& X) {
   return Outcome;
 }
 
-bool THTTPSend::ReadHeaderLines(std::int64_t& Size, bool& ToClose) {
+bool THTTPSend::ReadHeaderLines(bool& ToClose) {
   for (;;) {
     std::string Line;
     const bool Received = ReceiveHeadLine(Line);
     Headers.push_back(Line);
     if (!Received) return false;
     if (Line.empty()) return true;
-    ApplyHeaderLine(Line, Size, ToClose);
+    if (StartsWithNoCase(Line, "CONTENT-TYPE:")) MimeType = HeaderValue(Line);
+    if (StartsWithNoCase(Line, "CONNECTION:") && ConnectionTokenIsClose(HeaderValue(Line))) ToClose = true;
   }
 }
 
-void THTTPSend::ApplyHeaderLine(const std::string& Line, std::int64_t& Size, bool& ToClose) {
-  if (StartsWithNoCase(Line, "CONTENT-LENGTH:")) {
-    Size = DecimalOrMinusOne(HeaderValue(Line));
-    if (Size != -1) BodyMode = TBodyMode::ByLength;
-  } else if (StartsWithNoCase(Line, "CONTENT-TYPE:")) {
-    MimeType = HeaderValue(Line);
-  } else if (StartsWithNoCase(Line, "TRANSFER-ENCODING:")) {
-    if (UpperCase(HeaderValue(Line)).find("CHUNKED") != std::string::npos) BodyMode = TBodyMode::Chunked;
-  } else if (StartsWithNoCase(Line, "CONNECTION:")) {
-    if (ConnectionTokenIsClose(HeaderValue(Line))) ToClose = true;
+// RFC 9112, 6.3: a Transfer-Encoding decides (chunked when that is the last
+// coding, else the body runs until the connection ends) and its length
+// header is not used; otherwise a valid Content-Length; an invalid one
+// makes the response unreadable.
+bool THTTPSend::ChooseBodyMode(std::int64_t& Size) {
+  BodyMode = TBodyMode::UntilClose;
+  std::string Coding;
+  if (LastTransferCoding(Headers, Coding)) {
+    if (Coding == "CHUNKED") BodyMode = TBodyMode::Chunked;
+    return true;
   }
+  Size = AnnouncedContentLength(Headers);
+  if (Size == -2) return Abort();
+  if (Size >= 0) BodyMode = TBodyMode::ByLength;
+  return true;
 }
 
 void THTTPSend::DecodeStatusLine(const std::string& Line) {
@@ -394,70 +474,84 @@ void THTTPSend::DecodeStatusLine(const std::string& Line) {
 
 // ------------------------------------------------------------------- body
 
-// The end of the connection is the normal end of such a body; a time-out or
-// a broken TLS session is not, nor under TLS a close without close_notify.
-bool THTTPSend::ReadBodyUntilClose() {
-  for (;;) {
-    const std::string Packet = Sock_.ReceivePacket(Timeout);
-    if (Sock_.LastErrorCode != 0) break;
-    WriteTextToStream(Document, Packet);
+bool THTTPSend::ReadBody(std::int64_t Size) {
+  switch (BodyMode) {
+    case TBodyMode::ByLength:
+      return ReadBodyByLength(Size);
+    case TBodyMode::Chunked:
+      return ReadChunkedBody();
+    case TBodyMode::UntilClose:
+      break;
   }
+  return ReadBodyUntilClose();
+}
+
+bool THTTPSend::ReadBodyUntilClose() {
+  char* const Buffer = Piece();
+  for (;;) {
+    const std::int64_t Got = ReceiveSome(Buffer, kBodyPiece);
+    if (Got > 0 && !StoreBody(Buffer, Got)) return false;
+    if (Sock_.LastErrorCode != 0) break;
+  }
+  return ConnectionEndedTheBody();
+}
+
+// The one place that judges how a body running until the connection ends
+// did end: the peer closing the connection is its normal end; a time-out or
+// a broken session is not, nor under TLS a close without close_notify.
+bool THTTPSend::ConnectionEndedTheBody() {
   return Sock_.LastErrorCode == kConnectionReset && Sock_.TlsEndedCleanly();
 }
 
-// The body goes into Document through a small buffer that stays in cache:
-// the memory of each large piece is backed by the system in one step, then
-// written once. On a short body Document keeps what came.
+// Exactly Size bytes into the target, each piece stored as it arrives, so
+// that the socket is never left full while the target waits; on a short
+// body the target keeps what came.
 bool THTTPSend::ReadBodyByLength(std::int64_t Size) {
   if (Size < 1) return true;
   DownloadSize = Size;
-  std::string& Data = Document.Data();
-  std::vector<char> Step(static_cast<std::size_t>(std::min(Size, kBodyStep)));
-  std::size_t Prepared = Data.size();
+  char* const Buffer = Piece();
   for (std::int64_t Left = Size; Left > 0;) {
-    const std::int64_t Wanted = std::min(Left, kBodyStep);
-    if (Data.size() + static_cast<std::size_t>(Wanted) > Data.capacity()) {
-      ReserveDocument(Left, Size - Left);
-      Prepared = Data.size();  // the buffer may have moved
-    }
-    if (Data.size() + static_cast<std::size_t>(Wanted) > Prepared) {
-      const std::size_t Upto =
-          std::min(Data.capacity(), Data.size() + static_cast<std::size_t>(std::min(Left, kBodyPiece)));
-      if (Upto > Data.size()) PrepareMemory(Data.data() + Data.size(), Upto - Data.size());
-      Prepared = std::max(Upto, Data.size() + static_cast<std::size_t>(Wanted));
-    }
-    const std::int64_t Stored = ReceiveInto(Step.data(), Wanted);
-    Data.append(Step.data(), static_cast<std::size_t>(Stored));
-    if (Stored < Wanted) break;
-    Left -= Wanted;
+    const std::int64_t Got = ReceiveSome(Buffer, std::min(Left, kBodyPiece));
+    if (Got <= 0 || !StoreBody(Buffer, Got)) return false;
+    Left -= Got;
   }
-  Document.Seek(0, TSeekOrigin::End);
-  return Sock_.LastErrorCode == 0;
+  return true;
 }
 
-// Exactly Length bytes into Target: the bytes already buffered, then
-// straight from the socket into place, each wait bounded by Timeout. Fewer
-// on an error, which stays in LastErrorCode (10054 when the peer closed,
-// 10060 on silence).
-std::int64_t THTTPSend::ReceiveInto(char* Target, std::int64_t Length) {
+// A short write to the target (a full disk) records 10069.
+bool THTTPSend::StoreBody(const char* Data, std::int64_t Count) {
+  if (!Sock_.StoreInStream(*Target_, Data, Count)) return false;
+  BodyReceived += std::max<std::int64_t>(Count, 0);
+  return true;
+}
+
+char* THTTPSend::Piece() {
+  if (!Piece_) Piece_ = std::make_unique<char[]>(static_cast<std::size_t>(kBodyPiece));
+  return Piece_.get();
+}
+
+// What is buffered, else what arrives within one wait of Timeout, at most
+// Length bytes straight into Target. 0 on an error, which stays in
+// LastErrorCode (10054 when the peer closed, 10060 on silence).
+std::int64_t THTTPSend::ReceiveSome(char* Target, std::int64_t Length) {
   Sock_.LastErrorCode = 0;
-  std::int64_t Stored = std::min(Length, static_cast<std::int64_t>(Sock_.PendingInput.size()));
-  std::memcpy(Target, Sock_.PendingInput.data(), static_cast<std::size_t>(Stored));
-  Sock_.PendingInput.Drop(static_cast<std::size_t>(Stored));
-  while (Stored < Length) {
-    std::int64_t Count = Sock_.BytesPending();
-    if (Count <= 0) {
-      if (!Sock_.WaitReadable(Timeout)) return FailReceive(Stored, kTimedOut);
-      Count = Sock_.BytesPending();
-      // Readable with nothing to read: the peer has closed.
-      if (Count <= 0) return FailReceive(Stored, kConnectionReset);
-    }
-    const std::int64_t Received = Sock_.ReceiveRaw(Target + Stored, std::min(Count, Length - Stored));
-    if (Sock_.LastErrorCode != 0) return FailReceive(Stored, kConnectionReset);
-    // Nothing and no error: only part of a TLS record is in; wait for more.
-    if (Received > 0) Stored += Received;
+  if (!Sock_.PendingInput.empty()) {
+    const std::int64_t Taken = std::min(Length, static_cast<std::int64_t>(Sock_.PendingInput.size()));
+    std::memcpy(Target, Sock_.PendingInput.data(), static_cast<std::size_t>(Taken));
+    Sock_.PendingInput.Drop(static_cast<std::size_t>(Taken));
+    return Taken;
   }
-  return Stored;
+  for (;;) {
+    if (Sock_.BytesPending() <= 0) {
+      if (!Sock_.WaitReadable(Timeout)) return FailReceive(0, kTimedOut);
+      // Readable with nothing to read: the peer has closed.
+      if (Sock_.BytesPending() <= 0) return FailReceive(0, kConnectionReset);
+    }
+    const std::int64_t Received = Sock_.ReceiveRaw(Target, Length);
+    if (Sock_.LastErrorCode != 0) return FailReceive(0, kConnectionReset);
+    // Nothing and no error: only part of a TLS record is in; wait for more.
+    if (Received > 0) return Received;
+  }
 }
 
 std::int64_t THTTPSend::FailReceive(std::int64_t Stored, std::int32_t Code) {
@@ -468,42 +562,19 @@ std::int64_t THTTPSend::FailReceive(std::int64_t Stored, std::int32_t Code) {
   return Stored;
 }
 
-// Room for the rest of the part at once, so a large body is not copied
-// while the buffer grows. An announced size is only a claim: it earns room
-// up to 64 MiB ahead, and all it asks once that much has arrived. Many
-// small chunks still grow the buffer geometrically.
-void THTTPSend::ReserveDocument(std::int64_t Left, std::int64_t Arrived) {
-  std::string& Data = Document.Data();
-  const std::int64_t Credit = Arrived >= kTrustAfter ? Left : std::min(Left, kTrustAfter - Arrived);
-  const std::size_t Needed = Data.size() + static_cast<std::size_t>(Credit);
-  if (Needed <= Data.capacity()) return;
-  try {
-    Data.reserve(std::max(Needed, Data.capacity() * 2));
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
-}
-
-// Clean is false when the body ended on a malformed chunk size: the
-// connection is then closed, as nothing after it can be trusted.
-bool THTTPSend::ReadChunkedBody(bool& Clean) {
-  std::int32_t EmptyLines = 0;
+// Every chunk is checked: its size line, and the line end after its data. A
+// body that breaks the framing fails, and its connection is closed, as
+// nothing after it can be trusted.
+bool THTTPSend::ReadChunkedBody() {
   for (;;) {
     std::string Line;
     if (!ReceiveLimitedLine(Line)) return false;
-    if (Line.empty()) {
-      if (++EmptyLines > MaxHeaderLines) return Refuse();
-      continue;
-    }
-    EmptyLines = 0;
-    const std::string SizeText = TrimControls(TextBefore(TrimControls(TextBefore(Line, " ")), ";"));
-    const std::int64_t Size = HexOrZero(SizeText);
-    if (Size == 0) {
-      Clean = SizeText.find_first_not_of('0') == std::string::npos && !SizeText.empty();
-      if (Clean) Clean = SkipTrailer();
-      return true;
-    }
+    std::int64_t Size = 0;
+    if (!ParseChunkSize(Line, Size)) return Abort();
+    if (Size == 0) return SkipTrailer();
     if (!ReadBodyByLength(Size)) return false;
+    if (!ReceiveLimitedLine(Line)) return false;
+    if (!Line.empty()) return Abort();
   }
 }
 
@@ -516,6 +587,12 @@ bool THTTPSend::SkipTrailer() {
 }
 
 // ------------------------------------------------------------------ lines
+
+bool THTTPSend::Abort() {
+  Sock_.LastErrorCode = kAborted;
+  Sock_.LastErrorText = TTCPBlockSocket::GetErrorDesc(kAborted);
+  return false;
+}
 
 bool THTTPSend::Refuse() {
   Sock_.LastErrorCode = kNoBufferSpace;

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "net/blocksock.h"
@@ -18,11 +20,17 @@
 #include "util/textutil.h"
 #include "util/streams.h"
 
+// The body length a response head announces by its Content-Length lines
+// (RFC 9112, 6.3), read the same way by the engine and the jobs: -1 when
+// there is none, or when a Transfer-Encoding line decides the framing
+// instead; -2 when it is invalid: anything but decimal digits, an overflow,
+// or several different values (in one line or in several).
+std::int64_t AnnouncedContentLength(const TStringList& Lines);
+
 class THTTPSend : public TNetClient {
  public:
   // Timeout 90000 ms, TargetPort "80", line ends of any style accepted,
-  // 65535-byte socket buffers requested for the first connection; then
-  // ResetRequest.
+  // socket buffer sizes left to the system; then ResetRequest.
   THTTPSend();
   ~THTTPSend() override;
 
@@ -32,9 +40,24 @@ class THTTPSend : public TNetClient {
   // name=value lines; all are sent with every request and updated from
   // every response. Never emptied by the engine.
   TStringList Cookies;
-  // Before a request: the body to send. After it: the response body,
-  // positioned at 0.
+  // Before a request: the body to send (unless BodySource is set). After
+  // it: the response body, positioned at 0, unless OnBodyTarget took it.
   TMemoryStream Document;
+  // A request body sent from a stream instead of Document: BodySourceSize
+  // bytes from the stream's position at SendRequest, read piece by piece as
+  // they go out. A stream that ends early fails the request (10053) and
+  // closes the connection. Kept across requests; nullptr sends Document.
+  TStream* BodySource = nullptr;
+  std::int64_t BodySourceSize = 0;
+  // Called once the final status line and header lines are in, before the
+  // first body byte (also for a response without body): answers the stream
+  // the body is appended to (Document itself is allowed), or nullptr to
+  // refuse it, which fails the request (10053) and closes the connection.
+  // Unset: the body goes to Document. Kept across requests.
+  std::function<TStream*()> OnBodyTarget;
+  // Socket receive and send buffer sizes asked for every new connection; 0
+  // leaves them to the system, whose automatic sizing is the fastest.
+  std::int32_t SocketBufferSize = 0;
   // First byte of a range request; 0 or less means no range.
   std::int64_t RangeStart = 0;
   // Last byte of a range request; below RangeStart means to the end.
@@ -63,6 +86,8 @@ class THTTPSend : public TNetClient {
   // Length of the last body part read by length (the last chunk's size for
   // a chunked body).
   std::int64_t DownloadSize = 0;
+  // Body bytes of the last response stored in its target.
+  std::int64_t BodyReceived = 0;
   // Body bytes sent with the last request.
   std::int64_t UploadSize = 0;
 
@@ -72,7 +97,10 @@ class THTTPSend : public TNetClient {
   // and Document. Returns false when no complete response was read: no
   // connection, TLS or send failure (ResultCode stays 500), a time-out or
   // lost connection before or during the response, a body shorter than its
-  // Content-Length, or a header beyond the size limits. Sock().LastErrorCode
+  // Content-Length, a body whose framing is broken (an invalid
+  // Content-Length, a bad chunk: 10053), a body target that refused it
+  // (10053) or could not take the bytes (10069), or a header beyond the
+  // size limits. Sock().LastErrorCode
   // and LastErrorText then tell what failed, even after the connection was
   // closed. A failed response never leaves its connection open. A kept
   // connection that turns out dead before any answer arrives is replaced
@@ -106,21 +134,27 @@ class THTTPSend : public TNetClient {
   bool FailAndClose();
   TAttempt Exchange(TExchange& X);
   TAttempt Failed(const TExchange& X);
-  bool SendHead();
+  std::int64_t UploadLength();
+  bool SendHead(bool WithBody);
   bool AwaitContinue(TExchange& X);
   bool ReadStatusLine(TExchange& X);
+  bool SendBody();
   bool ReadResponse(const std::string& Verb, const TExchange& X);
-  bool ReadHeaderLines(std::int64_t& Size, bool& ToClose);
-  void ApplyHeaderLine(const std::string& Line, std::int64_t& Size, bool& ToClose);
+  bool ReadHeaderLines(bool& ToClose);
+  bool ChooseBodyMode(std::int64_t& Size);
   void DecodeStatusLine(const std::string& Line);
+  bool ReadBody(std::int64_t Size);
   bool ReadBodyUntilClose();
+  bool ConnectionEndedTheBody();
   bool ReadBodyByLength(std::int64_t Size);
-  void ReserveDocument(std::int64_t Left, std::int64_t Arrived);
-  std::int64_t ReceiveInto(char* Target, std::int64_t Length);
+  bool StoreBody(const char* Data, std::int64_t Count);
+  char* Piece();
+  std::int64_t ReceiveSome(char* Target, std::int64_t Length);
   std::int64_t FailReceive(std::int64_t Stored, std::int32_t Code);
-  bool ReadChunkedBody(bool& Clean);
+  bool ReadChunkedBody();
   bool SkipTrailer();
   bool Refuse();
+  bool Abort();
   bool ReceiveLimitedLine(std::string& Line);
   bool ReceiveHeadLine(std::string& Line);
   bool ReceiveNonEmptyHeadLine(std::string& Line);
@@ -134,6 +168,9 @@ class THTTPSend : public TNetClient {
   std::int32_t HeadLines_ = 0;   // lines of the current response head
   std::int64_t HeadBytes_ = 0;   // and their bytes
   bool ResponseSeen_ = false;    // a byte of the response has arrived
+  TStream* Target_ = nullptr;    // where the current response body goes
+  std::unique_ptr<char[]> Piece_;  // body bytes between socket and stream
+  std::int64_t PieceSize_ = 0;
   // Declared last so it is released before the lists and the document.
   TTCPBlockSocket Sock_;
 };

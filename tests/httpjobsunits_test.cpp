@@ -12,20 +12,25 @@
 TEST(HttpJobUnits, ResponseHeaderAttributes) {
   const THTTPAttr Attr = ParseResponseHeaders({"HTTP/1.1 200 OK", "content-type: text/html; charset=utf-8",
                                                "Content-Length: 5", "Date: Sun, 06 Nov 1994 08:49:38 GMT",
-                                               "LAST-MODIFIED: x; y", "Content-Length: 0x10", ""});
+                                               "LAST-MODIFIED: x; y", "Content-Length: 5", ""});
   EXPECT_EQ(Attr.ContentType, "text/html");
-  EXPECT_EQ(Attr.ContentLength, 16) << "later lines win; hexadecimal as in the job file";
+  EXPECT_EQ(Attr.ContentLength, 5) << "several equal values are one";
   EXPECT_EQ(Attr.Date, "Sun, 06 Nov 1994 08:49:38 GMT");
   EXPECT_EQ(Attr.LastModified, "x");
   // The character after the colon is skipped unseen; values are not trimmed.
   EXPECT_EQ(ParseResponseHeaders({"Content-Type:text/csv"}).ContentType, "ext/csv");
   EXPECT_EQ(ParseResponseHeaders({"Content-Type:  text/csv "}).ContentType, " text/csv ");
-  EXPECT_EQ(ParseResponseHeaders({"Content-Length: $1F"}).ContentLength, 31);
-  EXPECT_EQ(ParseResponseHeaders({"Content-Length:   7"}).ContentLength, 7);
+  EXPECT_EQ(ParseResponseHeaders({"Content-Length:   7 "}).ContentLength, 7);
+  EXPECT_EQ(ParseResponseHeaders({"Content-Length: 7, 7"}).ContentLength, 7);
   EXPECT_EQ(ParseResponseHeaders({"Content-Length: 5000000000"}).ContentLength, 5000000000) << "64-bit sizes";
   EXPECT_EQ(ParseResponseHeaders({}).ContentLength, 0);
-  for (const char* Bad : {"Content-Length: ", "Content-Length: 7 ", "Content-Length: 1e3", "Content-Length:"})
+  EXPECT_EQ(ParseResponseHeaders({"Content-Length: x", "Transfer-Encoding: chunked"}).ContentLength, 0)
+      << "the coding frames the body, the length is not used";
+  for (const char* Bad : {"Content-Length: ", "Content-Length: 1e3", "Content-Length: $1F", "Content-Length: 0x10",
+                          "Content-Length: +20", "Content-Length: -5", "Content-Length: 5, 6",
+                          "Content-Length: 99999999999999999999"})
     EXPECT_THROW(ParseResponseHeaders({Bad}), std::runtime_error) << Bad;
+  EXPECT_THROW(ParseResponseHeaders({"Content-Length: 5", "Content-Length: 6"}), std::runtime_error);
 }
 
 TEST(HttpJobUnits, ExtensionAndFileTime) {
