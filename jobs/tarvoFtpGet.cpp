@@ -42,20 +42,33 @@ std::int32_t LocalWriteError(const TLocalFileWriter& File, const std::string& Re
   return WriteLog("Can not write local file " + File.TempName() + " (" + Reason + ")", 2);
 }
 
+// After a lost connection the same file goes on in the same temporary file,
+// the one this run created and still holds open: from its end when the new
+// session can restart a binary transfer, else from nothing.
+bool PrepareAnotherAttempt(const TFTPSend& Ftp, TLocalFileWriter& File, bool& Resume) {
+  Resume = Ftp.BinaryMode && Ftp.CanResume() && File.Size() > 0;
+  return Resume || File.SetSize(0);
+}
+
 // Steps of one listed file from the download on; returns the job status
 // after it. The bytes go to a file this run creates (see TLocalFileWriter),
 // so whatever already lies at the temporary name is never written through.
-std::int32_t FetchFile(TFTPSend& Ftp, const TtarvoParam& Param, const TFTPListRec& Entry,
+std::int32_t FetchFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoParam& Param, const TFTPListRec& Entry,
                        const std::string& LocalDir, std::int32_t Result) {
   const std::string Name = Entry.Name;
   const std::string FinalName = LocalDir + Name;
   TLocalFileWriter File;
   std::string Reason;
   if (!File.Create(FinalName, Reason)) return LocalWriteError(File, Reason);
-  if (!Ftp.DownloadToStream(Name, File)) {
+  bool Resume = false;
+  while (!Ftp.DownloadToStream(Name, File, Resume)) {
     if (File.WriteFailed()) return LocalWriteError(File, File.LastReason());
-    return WriteLog(Ftp.ResultString(), 1);
+    const TFtpRecovery Next = Session.Recover();
+    if (Next == TFtpRecovery::Ended) return 1;
+    if (Next == TFtpRecovery::NotRetried) return WriteLog(Ftp.ResultString(), 1);
+    if (!PrepareAnotherAttempt(Ftp, File, Resume)) return LocalWriteError(File, File.LastReason());
   }
+  // The whole file is judged, however many attempts it took.
   const std::int64_t Size = File.Size();
   if (!File.Close(Reason)) return LocalWriteError(File, Reason);
   if (Ftp.BinaryMode ? Size != Entry.Size : Size < Entry.Size) return WriteLog("different file size.", 2);
@@ -86,14 +99,19 @@ std::int32_t FetchFile(TFTPSend& Ftp, const TtarvoParam& Param, const TFTPListRe
   return WriteLog("Warnig : Can not Rename " + TempName, 2);
 }
 
-std::int32_t FetchListedFiles(TFTPSend& Ftp, const TtarvoParam& Param, const TRemotePath& Remote,
-                              const std::string& LocalDir) {
-  std::int32_t Result = 0;
-  if (!Ftp.ChangeDirectory(Remote.Directory)) return WriteLog(Ftp.ResultString(), 1);
-  if (!Ftp.ListDirectory("", false)) {
+std::int32_t FetchListedFiles(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoParam& Param,
+                              const TRemotePath& Remote, const std::string& LocalDir) {
+  std::int32_t Result = Session.EnterDirectory(Remote.Directory, "");
+  if (Result != 0) return Result;
+  while (!Ftp.ListDirectory("", false)) {
     if (Ftp.ListingTooLarge()) return WriteLog("Directory listing larger than 256 MiB, not read.", 1);
-    return WriteLog(Ftp.ResultString(), 1);
+    const TFtpRecovery Next = Session.Recover();
+    if (Next == TFtpRecovery::Ended) return 1;
+    if (Next == TFtpRecovery::NotRetried) return WriteLog(Ftp.ResultString(), 1);
   }
+
+  // The listing is taken once: a new logon goes on with the file that
+  // failed, and files already fetched are not fetched again.
 
   TLazyMask Mask(Remote.Mask);
   for (int Index = 0; Index < Ftp.FtpList().Count(); ++Index) {
@@ -116,7 +134,8 @@ std::int32_t FetchListedFiles(TFTPSend& Ftp, const TtarvoParam& Param, const TRe
     WriteLog(Ftp.TargetHost + "/" + Remote.Directory + Name + " " + std::to_string(Entry.Size) + "bytes (" +
                  FormatLogStamp(Entry.ModifiedTime) + ")",
              0);
-    Result = FetchFile(Ftp, Param, Entry, LocalDir, Result);
+    Result = FetchFile(Ftp, Session, Param, Entry, LocalDir, Result);
+    if (Session.Ended()) break;
   }
   return Result;
 }
@@ -147,10 +166,10 @@ std::int32_t RunFtpGetJob(const TtarvoParam& Param) {
 
   TFTPSend Ftp;
   ConfigureFtpClient(Ftp, Param);
-  if (!Ftp.LogOn()) return WriteLog("Login error. " + Ftp.ResultString(), 1);
+  TFtpRetrySession Session(Ftp, Param);
+  if (const std::int32_t Refused = Session.LogOn()) return Refused;
   // From here the session is closed on every way out, an escaping error
   // (an invalid mask) included.
-  const TLogOffGuard Session(Ftp);
-  WriteLog(LoginLine(Ftp, Param), 0);
-  return FetchListedFiles(Ftp, Param, Remote, LocalDir);
+  const TLogOffGuard Guard(Ftp);
+  return FetchListedFiles(Ftp, Session, Param, Remote, LocalDir);
 }

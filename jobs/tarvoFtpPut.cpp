@@ -1,5 +1,6 @@
 #include "jobs/tarvoFtpPut.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -13,15 +14,29 @@ namespace {
 // Steps of one local file from the upload on; returns the job status after
 // it. A file we cannot read is our failure, not the server's: one error line
 // with status 2, and the next file follows.
-std::int32_t SendFile(TFTPSend& Ftp, const TtarvoParam& Param, const std::string& Name, const std::string& LocalDir,
-                      std::int32_t Result) {
+// After a lost connection the file goes on from what the server already
+// holds of it when the new session can restart a binary transfer and SIZE
+// tells how much that is; otherwise it is sent whole again.
+std::int64_t ResumeOffset(TFTPSend& Ftp, const std::string& Name) {
+  if (!Ftp.BinaryMode || !Ftp.CanResume()) return 0;
+  return std::max<std::int64_t>(Ftp.QueryFileSize(Name), 0);
+}
+
+std::int32_t SendFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoParam& Param, const std::string& Name,
+                      const std::string& LocalDir, std::int32_t Result) {
   const std::string LocalName = LocalDir + Name;
   TFileStream File;
   if (!File.Open(LocalName, TFileMode::OpenRead))
     return WriteLog("Can not read local file " + LocalName + " (" + std::strerror(errno) + ")", 2);
-  if (!Ftp.UploadFromStream(Name, File)) {
-    WriteLog("ERROR: PUT ERROR " + Name, 0);
-    return WriteLog(Ftp.ResultString(), 1);
+  std::int64_t Offset = 0;
+  while (!Ftp.UploadFromStream(Name, File, Offset)) {
+    const TFtpRecovery Next = Session.Recover();
+    if (Next == TFtpRecovery::Ended) return 1;
+    if (Next == TFtpRecovery::NotRetried) {
+      WriteLog("ERROR: PUT ERROR " + Name, 0);
+      return WriteLog(Ftp.ResultString(), 1);
+    }
+    Offset = ResumeOffset(Ftp, Name);
   }
   File.Close();
   const std::int64_t RemoteSize = Ftp.QueryFileSize(Name);
@@ -36,10 +51,10 @@ std::int32_t SendFile(TFTPSend& Ftp, const TtarvoParam& Param, const std::string
 }
 
 std::int32_t SendFiles(TFTPSend& Ftp, const TtarvoParam& Param, const std::vector<std::string>& Names) {
-  if (!Ftp.LogOn()) return WriteLog("Login error. " + Ftp.ResultString(), 1);
-  WriteLog(LoginLine(Ftp, Param), 0);
-  if (!Ftp.ChangeDirectory(Param.RemotePath))
-    return WriteLog("Remote work directory error. " + Ftp.ResultString(), 1);
+  TFtpRetrySession Session(Ftp, Param);
+  if (const std::int32_t Refused = Session.LogOn()) return Refused;
+  if (const std::int32_t Refused = Session.EnterDirectory(Param.RemotePath, "Remote work directory error. "))
+    return Refused;
 
   const std::string LocalDir = FtpPutLocalDirectory(Param.LocalPath);
   std::int32_t Result = 0;
@@ -47,10 +62,11 @@ std::int32_t SendFiles(TFTPSend& Ftp, const TtarvoParam& Param, const std::vecto
     // A file that cannot be read, or a transfer that breaks, costs this
     // file only.
     try {
-      Result = SendFile(Ftp, Param, Name, LocalDir, Result);
+      Result = SendFile(Ftp, Session, Param, Name, LocalDir, Result);
     } catch (const std::exception& Error) {
       Result = WriteLog(Error.what(), 2);
     }
+    if (Session.Ended()) break;
   }
   return Result;
 }

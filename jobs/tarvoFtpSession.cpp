@@ -1,6 +1,7 @@
 #include "jobs/tarvoFtpSession.h"
 
 #include "net/blocksock.h"
+#include "net/sockerrors.h"
 
 void ConfigureFtpClient(TFTPSend& Ftp, const TtarvoParam& Param) {
   Ftp.TargetHost = Param.Target;
@@ -32,4 +33,60 @@ std::string LoginLine(const TFTPSend& Ftp, const TtarvoParam& Param) {
   std::string Line = "Login " + Ftp.TargetHost + ":" + Ftp.TargetPort;
   if (!Param.ProxyHost.empty()) Line += " via " + Ftp.FWHost + ":" + Ftp.FWPort;
   return Line;
+}
+
+bool IsFtpConnectionLost(const TFTPSend& Ftp) {
+  return IsConnectionFailureReply(Ftp.ResultCode()) || IsConnectionFailure(Ftp.SocketError());
+}
+
+std::string FtpRetryReason(const TFTPSend& Ftp) {
+  // A passive reply that came before a failed data connection is no reason.
+  if (IsConnectionFailureReply(Ftp.ResultCode())) return Ftp.ResultString();
+  if (Ftp.ResultCode() == 0 && !Ftp.ResultString().empty()) return Ftp.ResultString();
+  return TBlockSocket::GetErrorDesc(Ftp.SocketError());
+}
+
+TFtpRetrySession::TFtpRetrySession(TFTPSend& Ftp, const TtarvoParam& Param)
+    : Ftp_(Ftp), Param_(Param), Budget_(Param.Retries, Param.RetryDelay) {}
+
+std::int32_t TFtpRetrySession::LogOn() {
+  while (!Ftp_.LogOn()) {
+    if (!IsFtpConnectionLost(Ftp_) || !Budget_.RetryAfter(FtpRetryReason(Ftp_))) {
+      Ended_ = true;
+      return WriteLog("Login error. " + Ftp_.ResultString(), 1);
+    }
+  }
+  WriteLog(LoginLine(Ftp_, Param_), 0);
+  return 0;
+}
+
+std::int32_t TFtpRetrySession::EnterDirectory(const std::string& Directory, const std::string& ErrorPrefix) {
+  Directory_ = Directory;
+  ErrorPrefix_ = ErrorPrefix;
+  while (!Ftp_.ChangeDirectory(Directory)) {
+    const TFtpRecovery Next = Recover();
+    if (Next == TFtpRecovery::Ended) return 1;
+    if (Next == TFtpRecovery::NotRetried) return WriteLog(ErrorPrefix + Ftp_.ResultString(), 1);
+  }
+  return 0;
+}
+
+TFtpRecovery TFtpRetrySession::Recover() {
+  if (Ended_ || !IsFtpConnectionLost(Ftp_) || !Budget_.RetryAfter(FtpRetryReason(Ftp_)))
+    return TFtpRecovery::NotRetried;
+  return Reconnect() ? TFtpRecovery::Resumed : TFtpRecovery::Ended;
+}
+
+bool TFtpRetrySession::Reconnect() {
+  while (true) {
+    if (LogOn() != 0) return false;
+    if (!Directory_ || Ftp_.ChangeDirectory(*Directory_)) return true;
+    // The directory was entered before: only a lost connection keeps us
+    // out of it now.
+    if (!IsFtpConnectionLost(Ftp_) || !Budget_.RetryAfter(FtpRetryReason(Ftp_))) {
+      Ended_ = true;
+      WriteLog(ErrorPrefix_ + Ftp_.ResultString(), 1);
+      return false;
+    }
+  }
 }

@@ -1,11 +1,14 @@
 // What the FTP GET and FTP PUT jobs share: the client set up from a job
-// record, the login line, and a session that is closed on every way out.
+// record, the login line, a session that is closed on every way out, and
+// logging on again after a connection-level failure.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/tarvoCommon.h"
+#include "jobs/tarvoRetry.h"
 #include "protocols/ftpsend.h"
 
 // Copies host, port, time-out, credentials, transfer and data connection
@@ -32,4 +35,49 @@ class TLogOffGuard {
 
  private:
   TFTPSend& Ftp_;
+};
+
+// True when the last failed operation of Ftp lost its connection (see
+// IsConnectionFailure and IsConnectionFailureReply) rather than being refused.
+bool IsFtpConnectionLost(const TFTPSend& Ftp);
+
+// What the Retry line gives as the reason: the server's reply, or the
+// socket's error text when no reply told it.
+std::string FtpRetryReason(const TFTPSend& Ftp);
+
+// How a job goes on after a failed operation.
+enum class TFtpRecovery {
+  NotRetried,  // a refusal, or no retry left: the job logs the failure as it always has
+  Resumed,     // logged on again (and back in the work directory): repeat the operation
+  Ended,       // the new logon failed and was logged: the session is gone, the job ends
+};
+
+// One job's logon with its retry budget: the first logon, the work
+// directory, and logging on again after a lost connection.
+class TFtpRetrySession {
+ public:
+  TFtpRetrySession(TFTPSend& Ftp, const TtarvoParam& Param);
+
+  // Logs on, retrying connection-level failures while the budget lasts; logs
+  // the login line and returns 0, or logs "Login error. " + the reply and
+  // returns 1.
+  std::int32_t LogOn();
+  // "CWD " + Directory, retried like the other steps; remembered so that a
+  // new logon returns there. 0, or the logged failure's status 1 with
+  // ErrorPrefix before the reply.
+  std::int32_t EnterDirectory(const std::string& Directory, const std::string& ErrorPrefix);
+  // After a failed operation: when the connection was lost and a retry is
+  // left, logs the Retry line, waits, and logs on again (retrying as LogOn).
+  TFtpRecovery Recover();
+  bool Ended() const { return Ended_; }
+
+ private:
+  bool Reconnect();
+
+  TFTPSend& Ftp_;
+  const TtarvoParam& Param_;
+  TRetryBudget Budget_;
+  std::optional<std::string> Directory_;
+  std::string ErrorPrefix_;
+  bool Ended_ = false;
 };

@@ -152,6 +152,7 @@ struct TFTPSendDetail {
     Self.ResultCode_ = 0;
     Self.ResultString_ = Reason;
     Self.FullResult_.assign(1, Reason);
+    Self.SocketError_ = 0;
   }
 
   // Drops a control connection that can no longer be read in step.
@@ -169,6 +170,7 @@ struct TFTPSendDetail {
     DropControl(Self, Reason);
     Self.Sock_->LastErrorCode = Code;
     Self.Sock_->LastErrorText = Reason;
+    Self.SocketError_ = Code;
     return false;
   }
 
@@ -291,6 +293,8 @@ struct TFTPSendDetail {
     Self.DSock_->CloseSocket();
     Self.DSock_->Bind(Self.IPInterface, "0");
     Self.DSock_->Connect(Host, Self.DataPort_);
+    // The reply state keeps the passive reply, as callers log it.
+    Self.SocketError_ = Self.DSock_->LastErrorCode;
     return Self.DSock_->LastErrorCode == 0;
   }
 
@@ -351,6 +355,7 @@ struct TFTPSendDetail {
     if (Socket.LastErrorCode == 0) return false;
     Self.ResultCode_ = 0;
     Self.ResultString_ = TBlockSocket::GetErrorDesc(Socket.LastErrorCode);
+    Self.SocketError_ = Socket.LastErrorCode;
     return false;
   }
 
@@ -371,7 +376,7 @@ struct TFTPSendDetail {
 
   static bool Retrieve(TFTPSend& Self, const std::string& FileName, TStream& Target, bool Resume) {
     Self.SendCommand(Self.BinaryMode ? "TYPE I" : "TYPE A");
-    if (Resume) {
+    if (Resume && Self.CanResume_) {
       const std::int64_t Offset = Target.Seek(0, TSeekOrigin::End);
       // REST 0 would restart nothing, and some servers refuse REST in text
       // mode; a fresh download needs no REST.
@@ -454,6 +459,7 @@ std::int32_t TFTPSend::ReadReply() {
   // whatever its first line promised.
   std::int64_t Value = 0;
   ResultCode_ = (Complete && ParseDecimal(Code, Value)) ? static_cast<std::int32_t>(Value) : 0;
+  SocketError_ = ResultCode_ != 0 ? 0 : Sock_->LastErrorCode;
   return ResultCode_;
 }
 
@@ -569,6 +575,7 @@ bool TFTPSend::AcceptDataChannel() {
   DSock_->StartTls();
   if (DSock_->LastErrorCode == 0) return true;
   TFTPSendDetail::FailLocally(*this, DSock_->LastErrorText);
+  SocketError_ = DSock_->LastErrorCode;
   return false;
 }
 
@@ -613,6 +620,8 @@ bool TFTPSend::ReceiveDataChannel(TStream& Stream) {
   if (!IsCompletion(ReadReply())) return TFTPSendDetail::FailWithoutReply(*this);
   if (Whole) return true;
   TFTPSendDetail::FailLocally(*this, "Data connection ended without TLS close_notify (" + Ending + ")");
+  // Cut short like a broken connection: what arrived can be continued.
+  SocketError_ = WSASYSNOTREADY;
   return false;
 }
 
@@ -671,16 +680,16 @@ bool TFTPSend::Download(const std::string& FileName, bool Resume) {
   return TFTPSendDetail::Retrieve(*this, FileName, File, Resume);
 }
 
-bool TFTPSend::DownloadToStream(const std::string& FileName, TStream& Target) {
+bool TFTPSend::DownloadToStream(const std::string& FileName, TStream& Target, bool Resume) {
   if (FileName.empty()) return false;
   if (!OpenDataChannel()) return false;
   TDataConnectionGuard Guard(*DSock_);
-  return TFTPSendDetail::Retrieve(*this, FileName, Target, false);
+  return TFTPSendDetail::Retrieve(*this, FileName, Target, Resume);
 }
 
-bool TFTPSend::UploadFromStream(const std::string& FileName, TStream& Source) {
+bool TFTPSend::UploadFromStream(const std::string& FileName, TStream& Source, std::int64_t Offset) {
   if (FileName.empty()) return false;
-  return TFTPSendDetail::Store(*this, Source, "STOR " + FileName, 0);
+  return TFTPSendDetail::Store(*this, Source, "STOR " + FileName, Offset);
 }
 
 bool TFTPSend::Upload(const std::string& FileName, bool Resume) {

@@ -73,6 +73,11 @@ class TFTPSend : public TNetClient {
   const std::string& DataPort() const { return DataPort_; }
   // The server accepted the REST probe during LogOn.
   bool CanResume() const { return CanResume_; }
+  // The Windows Sockets number behind the last failure when a connection,
+  // not a reply, decided it: the control or data connection could not be
+  // made, broke, timed out or lost its TLS session. 0 after a reply or a
+  // check of our own; the reply state is not changed by it.
+  std::int32_t SocketError() const { return SocketError_; }
   // Listing parser filled by ListDirectory.
   TFTPList& FtpList() { return *FtpList_; }
   // The control connection, respectively the data connections, run under TLS.
@@ -185,11 +190,14 @@ class TFTPSend : public TNetClient {
   // that cannot be opened or written, or a final reply other than 2xx.
   virtual bool Download(const std::string& FileName, bool Resume);
   // "RETR " + FileName into Target, which the caller created and owns; DirectFile and DataStream
-  // are not used. False on an empty name, a refusal, a final reply other than 2xx, or a write to
-  // Target that fell short (the transfer stops there; Target knows why).
-  virtual bool DownloadToStream(const std::string& FileName, TStream& Target);
-  // "STOR " + FileName from Source, from its start to its end, which the caller opened and owns.
-  virtual bool UploadFromStream(const std::string& FileName, TStream& Source);
+  // are not used. With Resume and CanResume, "REST " + Target's size goes first and the data is
+  // appended to Target; otherwise it is written from Target's position. False on an empty name,
+  // a refusal, a final reply other than 2xx, or a write to Target that fell short (the transfer
+  // stops there; Target knows why).
+  virtual bool DownloadToStream(const std::string& FileName, TStream& Target, bool Resume = false);
+  // "STOR " + FileName from Source, which the caller opened and owns, from Offset to its end;
+  // with Offset above 0 and CanResume, "REST " + Offset goes first (else the whole file is sent).
+  virtual bool UploadFromStream(const std::string& FileName, TStream& Source, std::int64_t Offset = 0);
   // "STOR " + FileName from DataStream or DirectFileName; when resuming,
   // continues after the size the server reports for the file.
   virtual bool Upload(const std::string& FileName, bool Resume);
@@ -238,6 +246,7 @@ class TFTPSend : public TNetClient {
   std::string ResultString_;
   std::string DataIP_;
   std::string DataPort_;
+  std::int32_t SocketError_ = 0;
   bool CanResume_ = false;
   bool IsTLS_ = false;
   bool IsDataTLS_ = false;

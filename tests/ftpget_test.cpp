@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "jobs/tarvoFtpGet.h"
 #include "support/ftpjobs_support.h"
@@ -180,9 +181,10 @@ struct TScript {
   std::vector<std::string> Listing;  // empty: one line per file
   std::vector<std::pair<std::string, std::string>> Sent;
   std::vector<std::string> Rules;
+  int Refuse = 0;  // connections closed before the greeting
 
   std::string Json() const {
-    std::string Text = "{\"files\": {";
+    std::string Text = "{\"refuse\": " + std::to_string(Refuse) + ", \"files\": {";
     for (std::size_t I = 0; I < Files.size(); ++I)
       Text += (I ? ", " : "") + JsonString(Files[I].first) + ": " + JsonString(Files[I].second);
     Text += "}, \"sent\": {";
@@ -297,7 +299,8 @@ TEST(FtpGetJobScripted, TheLastFailureSetsTheResult) {
   RemoteThenLocal.Sent = {{"b.bin", "bb"}};
   RemoteThenLocal.Rules = {Rule("RETR", "a.bin", "550 a.bin: Permission denied.")};
   TempDir Work1;
-  const auto First = RunScripted(RemoteThenLocal, Work1, {{"TouchDateMode", "False"}});
+  // Refusals are not retried.
+  const auto First = RunScripted(RemoteThenLocal, Work1, {{"TouchDateMode", "False"}, {"Retries", "3"}});
   EXPECT_EQ(First.Run.Lines, Join({Head,
                                    {Listed("a.bin", 4), "ERROR: 550 a.bin: Permission denied.", Listed("b.bin", 4),
                                     "ERROR: different file size."},
@@ -327,7 +330,7 @@ TEST(FtpGetJobScripted, RefusedLogonEndsTheJobWithoutQuit) {
   Script.Files = {{"a.txt", "a"}};
   Script.Rules = {RuleAny("PASS", "530 Login incorrect.")};
   TempDir Work;
-  const auto Result = RunScripted(Script, Work);
+  const auto Result = RunScripted(Script, Work, {{"Retries", "2"}});
   EXPECT_EQ(Result.Run.Lines, Join({{"===== Section: get Mode: FTP GET", "ERROR: Login error. 530 Login incorrect."},
                                     Tail1}));
   EXPECT_EQ(Result.Run.ExitCode, 1);
@@ -387,6 +390,43 @@ TEST(FtpGetJobScripted, ALostConnectionFailsTheRestAndLeavesNoTemporaryFile) {
   EXPECT_FALSE(FileExists(Work / "in/a.dat"));
   EXPECT_FALSE(FileExists(Work / "in/a.dat.tmp"));
   EXPECT_FALSE(FileExists(Work / "in/b.dat.tmp"));
+}
+
+TEST(FtpGetJobScripted, ALostConnectionIsResumedFromTheTemporaryFile) {
+  std::string Data;
+  for (int I = 0; I < 4000; ++I) Data += static_cast<char>('a' + I % 23);
+  TScript Script;
+  Script.Files = {{"a.dat", Data}, {"b.dat", "bbbb"}};
+  Script.Rules = {Once(Action("RETR", "a.dat", "drop_data"))};
+  TempDir Work;
+  const auto Result = RunScripted(Script, Work, {{"Retries", "3"}, {"RetryDelay", "5"}, {"TouchDateMode", "False"}});
+  EXPECT_EQ(Result.Run.Lines,
+            Join({Head,
+                  {Listed("a.dat", 4000), "Retry 1 of 3 in 5 ms: Connection reset by peer", Head[1],
+                   "Getted " + Work / "in/a.dat.tmp", "renamed " + Work / "in/a.dat"},
+                  Fetched(Listed("b.dat", 4), Work / "in/b.dat", false), Tail0}));
+  EXPECT_TRUE(ReadFile(Work / "in/a.dat") == Data);
+  EXPECT_EQ(Contains(Result.Transcript, "REST 2000"), "yes");
+  EXPECT_EQ(std::count(Result.Transcript.begin(), Result.Transcript.end(), "LIST"), 1);
+}
+
+TEST(FtpGetJobScripted, RefusedConnectionsAreRetriedWhileTheBudgetLasts) {
+  TScript Script;
+  Script.Files = {{"a.txt", "a"}};
+  Script.Refuse = 3;  // the first is the start-up probe's
+  const auto Retry = [](int N, int Of, int Delay) {
+    return "Retry " + std::to_string(N) + " of " + std::to_string(Of) + " in " + std::to_string(Delay) +
+           " ms: Connection reset by peer";
+  };
+  TempDir Work1;
+  const auto Enough = RunScripted(Script, Work1, {{"Retries", "2"}, {"RetryDelay", "5"}, {"TouchDateMode", "False"}});
+  EXPECT_EQ(Enough.Run.Lines, Join({{Head[0], Retry(1, 2, 5), Retry(2, 2, 10), Head[1]},
+                                    Fetched(Listed("a.txt", 1), Work1 / "in/a.txt", false), Tail0}));
+  TempDir Work2;
+  const auto Spent = RunScripted(Script, Work2, {{"Retries", "1"}, {"RetryDelay", "5"}});
+  EXPECT_EQ(Spent.Run.Lines,
+            Join({{Head[0], Retry(1, 1, 5), "ERROR: Login error. Connection reset by peer"}, Tail1}));
+  EXPECT_EQ(Spent.Run.ExitCode, 1);
 }
 
 TEST(FtpGetJobScripted, UnsafeNamesAreNeverWrittenLocally) {
@@ -601,6 +641,52 @@ TEST_P(FtpGetJobLocalFiles, NothingOutsideChangesAndLocalFailuresAreLocal) {
               Failed) << Name;
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(Work / "in"), {}), Entries) << "nothing left behind";
+}
+
+TEST(FtpGetJobPeers, VsftpdStoppedAndStartedMidTransferIsResumed) {
+  TempDir Root, Work;
+  std::string Data(3 << 20, '\0');
+  for (std::size_t I = 0; I < Data.size(); ++I) Data[I] = static_cast<char>(I * 7 / 3);
+  fs::create_directories(Root / "pub");
+  fs::create_directories(Work / "in");
+  WriteFile(Root / "pub/big.bin", Data);
+  SetModificationTime(Root / "pub/big.bin", ServerTime);
+  VsFtpServer Server;
+  ASSERT_TRUE(Server.Start(Root.Path(), "anon_max_rate=1500000\nxferlog_enable=YES\nlog_ftp_protocol=YES\n"
+                                        "xferlog_std_format=NO\nvsftpd_log_file=" + Work / "vsftpd.log\n"));
+  WriteJobFile(Work / "job.ini", {{"get", With(GetJob(Server.Port(), "pub/*", "in"),
+                                               {{"Retries", "6"}, {"RetryDelay", "100"}, {"TouchDateMode", "False"}})}});
+  TJobRun Run;
+  std::thread Job([&] { Run = RunJobFile("job.ini", Work.Path()); });
+  // Cut once a part has arrived, well before the end at this rate.
+  bool Cut = false;
+  for (int Wait = 0; Wait < 400 && !Cut; ++Wait) {
+    std::error_code Error;
+    Cut = fs::file_size(Work / "in/big.bin.tmp", Error) > 500000 && !Error;
+    if (!Cut) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  const bool Restarted = Server.Restart();
+  Job.join();
+  ASSERT_TRUE(Cut);
+  ASSERT_TRUE(Restarted);
+  // Retries that found the server still down are counted, not compared.
+  std::vector<std::string> Lines;
+  int Retries = 0;
+  for (const auto& Line : Run.Lines) {
+    if (std::regex_match(Line, std::regex("Retry [1-6] of 6 in [0-9]+ ms: .+")))
+      ++Retries;
+    else
+      Lines.push_back(Line);
+  }
+  const std::string Login = "Login 127.0.0.1:" + std::to_string(Server.Port());
+  const std::string Listed = "127.0.0.1/pub/big.bin 3145728bytes " + std::string(ListedDate);
+  EXPECT_EQ(Lines, (std::vector<std::string>{"===== Section: get Mode: FTP GET", Login, Listed, Login,
+                                             "Getted " + Work / "in/big.bin.tmp", "renamed " + Work / "in/big.bin",
+                                             "===== FTP GET END", "ExitCode=0"}))
+      << Run.ErrorText;
+  EXPECT_GE(Retries, 1);
+  EXPECT_TRUE(ReadFile(Work / "in/big.bin") == Data);
+  EXPECT_TRUE(std::regex_search(ReadFile(Work / "vsftpd.log"), std::regex("\"REST [1-9][0-9]{5,}\"")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, FtpGetJobLocalFiles, ::testing::Combine(::testing::ValuesIn(LocalCases), ::testing::Bool()),

@@ -242,6 +242,25 @@ TEST(FtpPutJobScripted, ALostConnectionKeepsTheLocalFiles) {
   EXPECT_TRUE(FileExists(Work / "out/2.txt"));
 }
 
+TEST(FtpPutJobScripted, ALostConnectionIsResumedFromTheServersSize) {
+  TempDir Work, Store;
+  fs::create_directories(Work / "out");
+  std::string Data;
+  for (int I = 0; I < 200000; ++I) Data += static_cast<char>('0' + I % 71);
+  WriteFile(Work / "out/1.txt", Data);
+  WriteFile(Work / "out/2.txt", "two");
+  auto Result = RunScripted(Script({Once(Action("STOR", "1.txt", "drop_data"))}), Work, Store,
+                                  {{"Retries", "2"}, {"RetryDelay", "5"}});
+  ASSERT_EQ(Result.Run.Lines.size(), 8u);
+  // Whether the send or the reply fails first depends on the timing.
+  EXPECT_EQ(Result.Run.Lines[2].rfind("Retry 1 of 2 in 5 ms: ", 0), 0u) << Result.Run.Lines[2];
+  Result.Run.Lines.erase(Result.Run.Lines.begin() + 2);
+  EXPECT_EQ(Result.Run.Lines, Join({Head, {Head[1], "Putted " + Work / "out/1.txt", "Putted " + Work / "out/2.txt"}, Tail0}));
+  EXPECT_TRUE(ReadFile(Store / "1.txt") == Data);
+  EXPECT_EQ(ReadFile(Store / "2.txt"), "two");
+  EXPECT_EQ(Contains(Result.Transcript, "REST 1000"), "yes");
+}
+
 TEST(FtpPutJobScripted, ProxyLogonLogsTheFirewallAndSendsItsSteps) {
   TempDir Work, Store;
   fs::create_directories(Work / "out");

@@ -19,7 +19,11 @@ The script (JSON, texts latin-1 so that any byte can be written):
                  "reply": text (lines split at "\n"),
                  or "action": "drop" (close the control connection at once)
                  or "action": "drop_data" (RETR/STOR: 150, move half the
-                 data, then close both connections)}]
+                 data, then close both connections; a STOR keeps its first
+                 1000 bytes),
+                 "once": true (only the first time, over all connections)}]
+  "refuse":    how many connections are closed at once, before the greeting
+RETR and STOR start at the offset of a REST just before.
 """
 import json
 import os
@@ -39,6 +43,7 @@ class Session:
         self.passive = None  # listening socket after PASV/EPSV
         self.active = None  # (host, port) after PORT/EPRT
         self.files = {k: v.encode("latin-1") for k, v in script.get("files", {}).items()}
+        self.rest = 0
 
     def send(self, text):
         self.conn.sendall(text.encode("latin-1") + b"\r\n")
@@ -54,7 +59,8 @@ class Session:
 
     def rule_for(self, cmd, arg):
         for rule in self.script.get("rules", []):
-            if rule["cmd"] == cmd and rule.get("arg", arg) == arg:
+            if rule["cmd"] == cmd and rule.get("arg", arg) == arg and not rule.get("fired"):
+                rule["fired"] = rule.get("once", False)
                 return rule
         return None
 
@@ -110,7 +116,7 @@ class Session:
         self.send("226 Transfer complete.")
         return True
 
-    def transfer_in(self, name, half):
+    def transfer_in(self, name, half, rest):
         self.send("150 Ready to receive.")
         data = self.open_data()
         if data is None:
@@ -118,18 +124,20 @@ class Session:
             return True
         received = b""
         while True:
-            chunk = data.recv(65536)
+            chunk = data.recv(1000 - len(received) if half else 65536)
             if not chunk:
                 break
             received += chunk
-            if half and received:
-                data.close()
-                return False
+            if half and len(received) >= 1000:
+                break
         data.close()
+        received = (self.content(name) or b"")[:rest] + received
         if self.store:
             with open(os.path.join(self.store, os.path.basename(name)), "wb") as f:
                 f.write(received)
         self.files[name] = received
+        if half:
+            return False
         self.send("226 Transfer complete.")
         return True
 
@@ -143,6 +151,7 @@ class Session:
                 self.send(line)
             return cmd != "QUIT"
         half = rule is not None and rule.get("action") == "drop_data"
+        rest, self.rest = self.rest, 0
         if cmd == "USER":
             self.send("331 Password required.")
         elif cmd == "PASS":
@@ -150,6 +159,7 @@ class Session:
         elif cmd in ("CWD", "TYPE", "STRU", "MODE", "NOOP", "ALLO"):
             self.send("200 OK.")
         elif cmd == "REST":
+            self.rest = int(arg)
             self.send("350 Restarting at %s." % arg)
         elif cmd == "PWD":
             self.send('257 "/" is the current directory.')
@@ -175,9 +185,9 @@ class Session:
             else:
                 sent = self.script.get("sent", {})
                 payload = sent[arg].encode("latin-1") if arg in sent else payload
-                return self.transfer_out(payload, half)
+                return self.transfer_out(payload[rest:], half)
         elif cmd == "STOR":
-            return self.transfer_in(arg, half)
+            return self.transfer_in(arg, half, rest)
         elif cmd == "SIZE":
             payload = self.content(arg)
             if payload is None:
@@ -223,6 +233,10 @@ def main():
     server.listen(5)
     while True:
         conn, _ = server.accept()
+        if script.get("refuse", 0) > 0:
+            script["refuse"] -= 1
+            conn.close()
+            continue
         conn.settimeout(TIMEOUT)
         try:
             Session(conn, script, transcript, store).run()

@@ -77,7 +77,7 @@ bool PyFtpServer::Start(const std::string& Root, const std::string& UserName, co
   });
 }
 
-bool VsFtpServer::Start(const std::string& Root) {
+bool VsFtpServer::Start(const std::string& Root, const std::string& Extra) {
   // Scratch directories are private; anonymous users need to enter them.
   std::filesystem::permissions(Root, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                          std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
@@ -91,9 +91,14 @@ bool VsFtpServer::Start(const std::string& Root) {
                   "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_other_write_enable=YES\nanon_umask=022\n"
                   "no_anon_password=YES\nrun_as_launching_user=YES\nsecure_chroot_dir=" + Dir_.Path() +
                   "\nseccomp_sandbox=NO\nisolate_network=NO\nisolate=NO\nxferlog_enable=NO\n"
-                  "pasv_address=127.0.0.1\nuse_localtime=NO\nanon_world_readable_only=NO\n");
+                  "pasv_address=127.0.0.1\nuse_localtime=NO\nanon_world_readable_only=NO\n" + Extra);
     return Process_.Start({"/usr/sbin/vsftpd", Config}, "", Dir_ / "server.log");
   });
+}
+
+bool VsFtpServer::Restart() {
+  Process_.Stop();
+  return Process_.Start({"/usr/sbin/vsftpd", Dir_ / "vsftpd.conf"}, "", Dir_ / "server.log") && WaitForPort(Port_, 10000);
 }
 
 std::string Rule(const std::string& Cmd, const std::string& Arg, const std::string& Reply) {
@@ -107,6 +112,8 @@ std::string RuleAny(const std::string& Cmd, const std::string& Reply) {
 std::string Action(const std::string& Cmd, const std::string& Arg, const std::string& What) {
   return "{\"cmd\": " + JsonString(Cmd) + ", \"arg\": " + JsonString(Arg) + ", \"action\": " + JsonString(What) + "}";
 }
+
+std::string Once(const std::string& Rule) { return "{\"once\": true, " + Rule.substr(1); }
 
 TJobKeys With(TJobKeys Keys, const TJobKeys& More) {
   Keys.insert(Keys.end(), More.begin(), More.end());

@@ -44,10 +44,14 @@ class PyFtpServer {
 };
 
 // vsftpd serving Root to anonymous users (uploads and deletes allowed in
-// directories that others may write to), listing times in UTC.
+// directories that others may write to), listing times in UTC; Extra holds
+// further configuration lines. Stop ends it with its sessions; Restart
+// brings it back on the same port.
 class VsFtpServer {
  public:
-  bool Start(const std::string& Root);
+  bool Start(const std::string& Root, const std::string& Extra = "");
+  void Stop() { Process_.Stop(); }
+  bool Restart();
   int Port() const { return Port_; }
 
  private:
@@ -61,6 +65,8 @@ class VsFtpServer {
 std::string Rule(const std::string& Cmd, const std::string& Arg, const std::string& Reply);
 std::string RuleAny(const std::string& Cmd, const std::string& Reply);
 std::string Action(const std::string& Cmd, const std::string& Arg, const std::string& What);
+// A rule that applies the first time only, over all connections.
+std::string Once(const std::string& Rule);
 
 // Writes a job file with one section per entry: the name, then its keys in
 // the order given.
