@@ -2,9 +2,9 @@
 // closed by the server, as a restart does), fetched by build/tarvo with
 // Retries and by lftp with net:max-retries, each against a fresh copy of
 // the same pyftpdlib server (bench/support/ftpcut_server.py) in the same
-// run. Prints the data bytes the server sent in all (a client that starts
-// over sends the cut part twice), the wall time, and whether the file
-// arrived whole.
+// run; each also fetches the file uncut, for the time the cut costs. Prints
+// the data bytes the server sent in all (a client that starts over is sent
+// the cut part twice), the wall time, and whether the file arrived whole.
 //
 //   build/bench_ftpretry [file MiB, default 2048]
 #include <fcntl.h>
@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TRow {
-  std::string Client;
+  std::string Client, Case;
   double Seconds = 0;
   int ExitCode = -1;
   long long ServerBytes = 0;
@@ -124,19 +124,19 @@ int main(int argc, char** argv) {
   WriteRandomFile(Root + "/big.bin", Size);
 
   std::vector<TRow> Rows;
-  const auto Fetch = [&](const std::string& Client, const auto& MakeArgv) {
+  const auto Fetch = [&](const std::string& Client, bool Cutting, const auto& MakeArgv) {
     fs::remove_all(In);
     fs::create_directories(In);
     sync();
     const int Port = FreePort();
     const std::string CountFile = Work + "/count-" + Client;
-    const pid_t Server = StartServer(Port, Root, Cut, CountFile);
+    const pid_t Server = StartServer(Port, Root, Cutting ? Cut : 2 * Size, CountFile);
     if (Server < 0) {
       std::fprintf(stderr, "the server did not start\n");
       return;
     }
-    std::fprintf(stderr, "%s\n", Client.c_str());
-    TRow Row{Client};
+    TRow Row{Client, Cutting ? "cut" : "uncut"};
+    std::fprintf(stderr, "%s %s\n", Row.Client.c_str(), Row.Case.c_str());
     Row.ExitCode = Run(MakeArgv(Port), Row.Seconds);
     StopServer(Server);
     Row.ServerBytes = ReadCount(CountFile);
@@ -144,25 +144,30 @@ int main(int argc, char** argv) {
     Rows.push_back(Row);
   };
 
-  Fetch("tarvo", [&](int Port) {
+  const auto TarvoArgv = [&](int Port) {
     std::ofstream(Work + "/get.ini") << "[get]\nMode=FTPGET\nTarget=127.0.0.1\nTargetPort=" << Port
                                      << "\nRemotePath=/big.bin\nLocalPath=" << In << "\nRetries=3\nRetryDelay=1000\n";
     return std::vector<std::string>{Tarvo, Work + "/get.ini"};
-  });
-  Fetch("lftp", [&](int Port) {
+  };
+  const auto LftpArgv = [&](int Port) {
     return std::vector<std::string>{
         "lftp", "-c",
         "set net:max-retries 3; set net:reconnect-interval-base 1; set net:reconnect-interval-multiplier 1; "
         "set xfer:clobber on; open -u anonymous,bench@ ftp://127.0.0.1:" + std::to_string(Port) +
             "; get /big.bin -o " + In + "/big.bin"};
-  });
+  };
+  for (const bool Cutting : {false, true}) {
+    Fetch("tarvo", Cutting, TarvoArgv);
+    Fetch("lftp", Cutting, LftpArgv);
+  }
   fs::remove_all(Work);
 
   std::printf("pyftpdlib on 127.0.0.1, one file of %lld MiB, cut once after %lld MiB; first retry after 1 s\n", MiB,
               Cut / 1048576);
-  std::printf("%-7s %10s %16s %12s %6s %s\n", "client", "wall", "server sent", "of the file", "exit", "file");
+  std::printf("%-7s %-6s %10s %16s %12s %6s %s\n", "client", "case", "wall", "server sent", "of the file", "exit",
+              "file");
   for (const TRow& Row : Rows)
-    std::printf("%-7s %8.2f s %12.3f GiB %11.3fx %6d %s\n", Row.Client.c_str(), Row.Seconds,
+    std::printf("%-7s %-6s %8.2f s %12.3f GiB %11.3fx %6d %s\n", Row.Client.c_str(), Row.Case.c_str(), Row.Seconds,
                 Row.ServerBytes / 1073741824.0, static_cast<double>(Row.ServerBytes) / Size, Row.ExitCode,
                 Row.Whole ? "whole" : "WRONG");
   return 0;
