@@ -1,7 +1,5 @@
 #include "app/tarvoCommon.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -194,10 +192,7 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
 
 // A directory exists too: it is reported as unreadable, with its reason,
 // not as missing.
-bool IsExistingEntry(const std::string& Path) {
-  struct stat Info;
-  return stat(Path.c_str(), &Info) == 0;
-}
+bool IsExistingEntry(const std::string& Path) { return EntryExists(Path); }
 
 }  // namespace
 

@@ -81,7 +81,18 @@ bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSecon
   return futimens(File.Fd, Times) == 0;
 }
 
+bool EntryExists(const std::string& Path) {
+  struct stat Info;
+  return stat(NativePath(Path).c_str(), &Info) == 0;
+}
+
 bool DeleteLocalFile(const std::string& Path) { return unlink(NativePath(Path).c_str()) == 0; }
+
+bool DeleteLocalFile(const std::string& Path, std::string& Reason) {
+  if (DeleteLocalFile(Path)) return true;
+  Reason = std::strerror(errno);
+  return false;
+}
 
 bool ReplaceLocalFile(const std::string& From, const std::string& To) {
   return std::rename(NativePath(From).c_str(), NativePath(To).c_str()) == 0;
