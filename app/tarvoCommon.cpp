@@ -1,7 +1,6 @@
 #include "app/tarvoCommon.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
 
 #include "platform/console.h"
@@ -208,15 +207,7 @@ std::string FormatLogStamp(double LocalDateTime) {
   return Text;
 }
 
-std::string FullPathName(const std::string& Name) {
-  std::filesystem::path Path(Name);
-  if (Path.is_relative()) {
-    std::error_code Error;
-    const std::filesystem::path WorkDir = std::filesystem::current_path(Error);
-    if (!Error) Path = WorkDir / Path;
-  }
-  return Path.lexically_normal().string();
-}
+std::string FullPathName(const std::string& Name) { return AbsolutePath(Name); }
 
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
   std::string Line = FormatLogStamp(NowLocal());

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -79,6 +80,16 @@ bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSecon
   Times[0].tv_nsec = UTIME_OMIT;
   Times[1].tv_sec = static_cast<time_t>(UnixSeconds);
   return futimens(File.Fd, Times) == 0;
+}
+
+std::string AbsolutePath(const std::string& Path) {
+  std::filesystem::path Absolute(Path);
+  if (Absolute.is_relative()) {
+    std::error_code Error;
+    const std::filesystem::path WorkDir = std::filesystem::current_path(Error);
+    if (!Error) Absolute = WorkDir / Absolute;
+  }
+  return Absolute.lexically_normal().string();
 }
 
 bool EntryExists(const std::string& Path) {

@@ -12,6 +12,11 @@
 // Path with every "\" turned into "/".
 std::string NativePath(const std::string& Path);
 
+// Path made absolute against the working directory, "." and ".." steps
+// and doubled separators removed, with "/" as the separator (a trailing
+// one kept). On Windows with the drive: "C:/data/in/".
+std::string AbsolutePath(const std::string& Path);
+
 // True when Name contains a wildcard character ("*" or "?").
 bool HasWildcards(const std::string& Name);
 

@@ -100,6 +100,20 @@ bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSecon
   return SetFileTime(File.Handle, nullptr, nullptr, &Modified) != 0;
 }
 
+std::string AbsolutePath(const std::string& Path) {
+  // Paths are UTF-8 here; std::filesystem would take a narrow string in the
+  // ANSI code page.
+  const std::wstring Wide = WidePath(Path.empty() ? "." : Path);
+  std::wstring Full(MAX_PATH, L'\0');
+  DWORD Length = GetFullPathNameW(Wide.c_str(), static_cast<DWORD>(Full.size()), Full.data(), nullptr);
+  if (Length >= Full.size()) {
+    Full.resize(Length);
+    Length = GetFullPathNameW(Wide.c_str(), static_cast<DWORD>(Full.size()), Full.data(), nullptr);
+  }
+  if (Length == 0 || Length >= Full.size()) return NativePath(Path);
+  return NativePath(Utf8FromWide(Full.data(), static_cast<int>(Length)));
+}
+
 bool EntryExists(const std::string& Path) {
   return GetFileAttributesW(WidePath(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

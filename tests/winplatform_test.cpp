@@ -18,6 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The program's strings are UTF-8; std::filesystem takes them as char8_t.
+fs::path PathOf(const std::string& Utf8) { return fs::path(std::u8string(Utf8.begin(), Utf8.end())); }
+std::string Utf8Of(const fs::path& Path) {
+  const std::u8string Text = Path.u8string();
+  return std::string(Text.begin(), Text.end());
+}
+
 // A scratch directory under the system's temporary directory.
 struct ScratchDir {
   fs::path Path = fs::temp_directory_path() /
@@ -27,18 +34,18 @@ struct ScratchDir {
     fs::create_directories(Path);
   }
   ~ScratchDir() { fs::remove_all(Path); }
-  std::string operator/(const std::string& Name) const { return (Path / fs::u8path(Name)).u8string(); }
+  std::string operator/(const std::string& Name) const { return Utf8Of(Path / PathOf(Name)); }
 };
 
 std::string Content(const std::string& Name) {
-  std::ifstream In(fs::u8path(Name), std::ios::binary);
+  std::ifstream In(PathOf(Name), std::ios::binary);
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
 }
 
 TEST(WinLocalFile, WritesAndRenamesUnderWideNames) {
   ScratchDir Dir;
   const std::string Final = Dir / "Bericht-\xc3\xa4\xc3\xb6\xc3\xbc-\xe6\x97\xa5\xe6\x9c\xac.txt";
-  { std::ofstream(fs::u8path(Final), std::ios::binary) << "old"; }
+  { std::ofstream(PathOf(Final), std::ios::binary) << "old"; }
   TLocalFileWriter File;
   std::string Reason;
   ASSERT_TRUE(File.Create(Final, Reason)) << Reason;
@@ -57,7 +64,7 @@ TEST(WinLocalFile, WritesAndRenamesUnderWideNames) {
 TEST(WinLocalFile, TakesAFreshNameBesideAnExistingTemporaryAndRemovesOnlyItsOwn) {
   ScratchDir Dir;
   const std::string Final = Dir / "a.bin";
-  { std::ofstream(fs::u8path(Final + ".tmp"), std::ios::binary) << "someone else's"; }
+  { std::ofstream(PathOf(Final + ".tmp"), std::ios::binary) << "someone else's"; }
   std::string Reason;
   std::string Ours;
   {
@@ -78,7 +85,7 @@ TEST(WinLocalFile, TakesAFreshNameBesideAnExistingTemporaryAndRemovesOnlyItsOwn)
   std::string Closed;
   ASSERT_TRUE(File.Close(Closed));
   ASSERT_TRUE(DeleteLocalFile(Temp));
-  { std::ofstream(fs::u8path(Temp), std::ios::binary) << "replaced"; }
+  { std::ofstream(PathOf(Temp), std::ios::binary) << "replaced"; }
   File.Discard();
   EXPECT_EQ(Content(Temp), "replaced");
   EXPECT_EQ(Content(Final + ".tmp"), "someone else's");
@@ -90,7 +97,7 @@ TEST(WinLocalFile, DeleteGivesTheSystemsReason) {
   std::string Reason;
   EXPECT_FALSE(DeleteLocalFile(Dir / "missing.txt", Reason));
   EXPECT_FALSE(Reason.empty());
-  EXPECT_TRUE(EntryExists(Dir.Path.u8string()));
+  EXPECT_TRUE(EntryExists(Utf8Of(Dir.Path)));
 }
 
 TEST(WinRegistry, MimeTypeToExtension) {
@@ -102,7 +109,7 @@ TEST(WinRegistry, MimeTypeToExtension) {
 
 TEST(WinProcess, ExecutablePathIsThisProgram) {
   const std::string Path = ExecutablePath();
-  EXPECT_EQ(fs::u8path(Path).filename().u8string(), "winplatform_test.exe");
+  EXPECT_EQ(Utf8Of(PathOf(Path).filename()), "winplatform_test.exe");
   EXPECT_TRUE(EntryExists(Path));
 }
 
