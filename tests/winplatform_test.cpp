@@ -34,7 +34,8 @@ struct ScratchDir {
     fs::create_directories(Path);
   }
   ~ScratchDir() { fs::remove_all(Path); }
-  std::string operator/(const std::string& Name) const { return Utf8Of(Path / PathOf(Name)); }
+  // The program's own form: "/" as the separator.
+  std::string operator/(const std::string& Name) const { return NativePath(Utf8Of(Path)) + "/" + Name; }
 };
 
 std::string Content(const std::string& Name) {
@@ -84,8 +85,10 @@ TEST(WinLocalFile, TakesAFreshNameBesideAnExistingTemporaryAndRemovesOnlyItsOwn)
   const std::string Temp = File.TempName();
   std::string Closed;
   ASSERT_TRUE(File.Close(Closed));
-  ASSERT_TRUE(DeleteLocalFile(Temp));
-  { std::ofstream(PathOf(Temp), std::ios::binary) << "replaced"; }
+  // Another file (created while ours still exists, so not ours reborn)
+  // takes our name.
+  { std::ofstream(PathOf(Dir / "other"), std::ios::binary) << "replaced"; }
+  ASSERT_TRUE(ReplaceLocalFile(Dir / "other", Temp));
   File.Discard();
   EXPECT_EQ(Content(Temp), "replaced");
   EXPECT_EQ(Content(Final + ".tmp"), "someone else's");
@@ -115,6 +118,7 @@ TEST(WinProcess, ExecutablePathIsThisProgram) {
 
 TEST(WinSockets, RefusedConnectionGivesTheWinsockNumber) {
   // A port that was just free: nothing listens there.
+  const TSocketInterfaceGuard Interface;
   TBlockSocket Probe;
   Probe.Bind("127.0.0.1", "0");
   const std::string Port = std::to_string(Probe.LocalPort());
