@@ -54,7 +54,7 @@ bool TLocalFileWriter::Create(const std::string& FinalName, std::string& Reason)
   HANDLE File = INVALID_HANDLE_VALUE;
   DWORD Error = 0;
   for (int Attempt = 0; Attempt < 100; ++Attempt) {
-    File = CreateFileW(WidePath(TempName_).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    File = CreateFileW(WidePath(TempName_).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (File != INVALID_HANDLE_VALUE) break;
     Error = GetLastError();
@@ -66,14 +66,18 @@ bool TLocalFileWriter::Create(const std::string& FinalName, std::string& Reason)
     Reason = LastReason_;
     return false;
   }
-  Fd_ = reinterpret_cast<std::intptr_t>(File);
-  Created_ = true;
   if (!FileIdentity(File, Device_, Inode_)) {
     Fail(static_cast<int>(GetLastError()));
     Reason = LastReason_;
-    Discard();
+    // Unknown identity: removed through the handle that created it.
+    FILE_DISPOSITION_INFO Disposition{};
+    Disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(File, FileDispositionInfo, &Disposition, sizeof(Disposition));
+    CloseHandle(File);
     return false;
   }
+  Fd_ = reinterpret_cast<std::intptr_t>(File);
+  Created_ = true;
   return true;
 }
 
