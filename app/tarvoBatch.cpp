@@ -1,7 +1,5 @@
 #include "app/tarvoBatch.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <exception>
 
@@ -9,6 +7,7 @@
 #include "jobs/tarvoFtpPut.h"
 #include "jobs/tarvoHttpGet.h"
 #include "jobs/tarvoHttpPostFile.h"
+#include "platform/filesys.h"
 
 namespace {
 
@@ -78,8 +77,7 @@ std::string DefaultJobFileName(const std::string& ProgramPath) {
 bool AnswerInfoOption(const std::string& Argument) {
   const bool Help = Argument == "-h" || Argument == "--help";
   if (!Help && Argument != "--version") return false;
-  struct stat Info;
-  if (stat(Argument.c_str(), &Info) == 0) return false;
+  if (EntryExists(Argument)) return false;
   std::fputs(Help ? "useage:tarvo [Ini file name(default:tarvo.ini)]\n" : "tarvo " TARVO_VERSION "\n", stdout);
   return true;
 }

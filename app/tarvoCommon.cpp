@@ -1,10 +1,7 @@
 #include "app/tarvoCommon.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
 
 #include "platform/console.h"
@@ -201,10 +198,7 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
 
 // A directory exists too: it is reported as unreadable, with its reason,
 // not as missing.
-bool IsExistingEntry(const std::string& Path) {
-  struct stat Info;
-  return stat(Path.c_str(), &Info) == 0;
-}
+bool IsExistingEntry(const std::string& Path) { return EntryExists(Path); }
 
 }  // namespace
 
@@ -220,15 +214,7 @@ std::string FormatLogStamp(double LocalDateTime) {
   return Text;
 }
 
-std::string FullPathName(const std::string& Name) {
-  std::filesystem::path Path(Name);
-  if (Path.is_relative()) {
-    std::error_code Error;
-    const std::filesystem::path WorkDir = std::filesystem::current_path(Error);
-    if (!Error) Path = WorkDir / Path;
-  }
-  return Path.lexically_normal().string();
-}
+std::string FullPathName(const std::string& Name) { return AbsolutePath(Name); }
 
 std::int32_t WriteLog(const std::string& Text, std::int32_t Status) {
   std::string Line = FormatLogStamp(NowLocal());

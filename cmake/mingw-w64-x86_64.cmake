@@ -21,8 +21,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # into it instead of being DLLs that must sit beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Tests run the Windows programs through Wine.
-find_program(TARVO_WINE NAMES wine64 wine)
+# Tests run the Windows programs through Wine, with a Wine prefix of the
+# build's own (scripts/build-windows sets it up), quiet.
+find_program(TARVO_WINE NAMES wine wine64)
 if(TARVO_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVO_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all ${TARVO_WINE})
 endif()

@@ -44,8 +44,9 @@ std::int32_t SendFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoPara
   WriteLog("Putted " + LocalName, 0);
 
   if (!Param.DeleteMode) return Result;
-  if (!DeleteLocalFile(LocalName))
-    return WriteLog("Can not delete local file. " + LocalName + " (" + std::strerror(errno) + ")", 2);
+  std::string Reason;
+  if (!DeleteLocalFile(LocalName, Reason))
+    return WriteLog("Can not delete local file. " + LocalName + " (" + Reason + ")", 2);
   WriteLog("Deleted " + LocalName, 0);
   return Result;
 }

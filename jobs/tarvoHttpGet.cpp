@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
 #include <utility>
 
+#include "platform/filesys.h"
 #include "jobs/tarvoRetry.h"
 #include "platform/localfile.h"
 #include "platform/mimetypes.h"
@@ -29,7 +29,7 @@ std::string UpperAscii(std::string Text) {
 std::string DestinationDirectory(const std::string& LocalPath) {
   std::string Path = LocalPath.empty() ? std::string("./") : ReplaceAll(LocalPath, "\\", "/");
   if (Path.back() != '/') Path += '/';
-  return std::filesystem::absolute(Path).lexically_normal().string();
+  return AbsolutePath(Path);
 }
 
 // Host + "_" + path, with every "/" and then every "." turned into "_".

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <unordered_map>
@@ -58,7 +57,7 @@ std::string UploadDirectory(const std::string& LocalPath) {
   const std::string Path = ReplaceAll(LocalPath, "\\", "/");
   const std::size_t Slash = Path.rfind('/');
   const std::string Dir = Slash == std::string::npos ? std::string() : Path.substr(0, Slash + 1);
-  std::string Full = std::filesystem::absolute(Dir.empty() ? std::string("./") : Dir).lexically_normal().string();
+  std::string Full = AbsolutePath(Dir.empty() ? std::string("./") : Dir);
   if (Full.empty() || Full.back() != '/') Full += '/';
   return Full;
 }
@@ -294,7 +293,7 @@ bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string
       Http.BodySource = &File;
       Http.BodySourceSize = FileSize;
       Http.MimeType = "Application/octet-stream";
-      Ok = Http.SendRequest("PUT", PutUrlFor(Target, std::filesystem::path(Path).filename().string()));
+      Ok = Http.SendRequest("PUT", PutUrlFor(Target, Path.substr(Path.rfind('/') + 1)));
     }
     Http.BodySource = nullptr;
     Http.BodySourceSize = 0;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "net/blocksock.h"
+#include "platform/truststore.h"
 #include "util/textutil.h"
 
 namespace {
@@ -99,7 +100,7 @@ void TTCPBlockSocket::SetUpTlsContext() {
   }
   // Verification without a CA file of the caller's trusts the system's
   // certificate store.
-  if (SSLverifyCert && SSLCertCAFile.empty()) SSL_CTX_set_default_verify_paths(TlsContext);
+  if (SSLverifyCert && SSLCertCAFile.empty()) TrustSystemCertificates(TlsContext);
   TlsSession = SSL_new(TlsContext);
   if (TlsSession == nullptr) {
     CollectTlsError();

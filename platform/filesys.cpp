@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -81,7 +82,28 @@ bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSecon
   return futimens(File.Fd, Times) == 0;
 }
 
+std::string AbsolutePath(const std::string& Path) {
+  std::filesystem::path Absolute(Path);
+  if (Absolute.is_relative()) {
+    std::error_code Error;
+    const std::filesystem::path WorkDir = std::filesystem::current_path(Error);
+    if (!Error) Absolute = WorkDir / Absolute;
+  }
+  return Absolute.lexically_normal().string();
+}
+
+bool EntryExists(const std::string& Path) {
+  struct stat Info;
+  return stat(NativePath(Path).c_str(), &Info) == 0;
+}
+
 bool DeleteLocalFile(const std::string& Path) { return unlink(NativePath(Path).c_str()) == 0; }
+
+bool DeleteLocalFile(const std::string& Path, std::string& Reason) {
+  if (DeleteLocalFile(Path)) return true;
+  Reason = std::strerror(errno);
+  return false;
+}
 
 bool ReplaceLocalFile(const std::string& From, const std::string& To) {
   return std::rename(NativePath(From).c_str(), NativePath(To).c_str()) == 0;

@@ -12,6 +12,11 @@
 // Path with every "\" turned into "/".
 std::string NativePath(const std::string& Path);
 
+// Path made absolute against the working directory, "." and ".." steps
+// and doubled separators removed, with "/" as the separator (a trailing
+// one kept). On Windows with the drive: "C:/data/in/".
+std::string AbsolutePath(const std::string& Path);
+
 // True when Name contains a wildcard character ("*" or "?").
 bool HasWildcards(const std::string& Name);
 
@@ -24,6 +29,9 @@ bool MatchesSearchPattern(const std::string& Name, const std::string& Pattern);
 
 // True when Path names an existing directory.
 bool DirectoryExists(const std::string& Path);
+
+// True when an entry of any kind exists at Path (a link is followed).
+bool EntryExists(const std::string& Path);
 
 struct TFoundEntry {
   std::string Name;  // bare name, no directory part
@@ -49,8 +57,10 @@ std::int64_t EntrySize(const std::string& Path);
 // refuses the time.
 bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSeconds);
 
-// Removes the file (not a directory) at Path; false when it cannot.
+// Removes the file (not a directory) at Path; false when it cannot, with
+// the system's reason in the second form.
 bool DeleteLocalFile(const std::string& Path);
+bool DeleteLocalFile(const std::string& Path, std::string& Reason);
 
 // Moves the file From to the name To in one step, replacing a file of that
 // name: at every moment either the old or the new file is there. False

@@ -95,17 +95,36 @@ bool SetFileModificationTime(const std::string& FileName, std::int64_t UnixSecon
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (File.Handle == INVALID_HANDLE_VALUE || GetFileType(File.Handle) != FILE_TYPE_DISK) return false;
-  // FILETIME counts 100 ns steps from 1601-01-01 UTC.
-  constexpr std::int64_t SecondsFrom1601To1970 = 11644473600LL;
-  if (UnixSeconds < -SecondsFrom1601To1970) return false;
-  const auto Ticks = static_cast<std::uint64_t>(UnixSeconds + SecondsFrom1601To1970) * 10000000ULL;
   FILETIME Modified;
-  Modified.dwLowDateTime = static_cast<DWORD>(Ticks & 0xFFFFFFFFu);
-  Modified.dwHighDateTime = static_cast<DWORD>(Ticks >> 32);
+  if (!FileTimeFromUnix(UnixSeconds, Modified)) return false;
   return SetFileTime(File.Handle, nullptr, nullptr, &Modified) != 0;
 }
 
+std::string AbsolutePath(const std::string& Path) {
+  // Paths are UTF-8 here; std::filesystem would take a narrow string in the
+  // ANSI code page.
+  const std::wstring Wide = WidePath(Path.empty() ? "." : Path);
+  std::wstring Full(MAX_PATH, L'\0');
+  DWORD Length = GetFullPathNameW(Wide.c_str(), static_cast<DWORD>(Full.size()), Full.data(), nullptr);
+  if (Length >= Full.size()) {
+    Full.resize(Length);
+    Length = GetFullPathNameW(Wide.c_str(), static_cast<DWORD>(Full.size()), Full.data(), nullptr);
+  }
+  if (Length == 0 || Length >= Full.size()) return NativePath(Path);
+  return NativePath(Utf8FromWide(Full.data(), static_cast<int>(Length)));
+}
+
+bool EntryExists(const std::string& Path) {
+  return GetFileAttributesW(WidePath(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool DeleteLocalFile(const std::string& Path) { return DeleteFileW(WidePath(Path).c_str()) != 0; }
+
+bool DeleteLocalFile(const std::string& Path, std::string& Reason) {
+  if (DeleteLocalFile(Path)) return true;
+  Reason = SystemErrorText(GetLastError());
+  return false;
+}
 
 bool ReplaceLocalFile(const std::string& From, const std::string& To) {
   return MoveFileExW(WidePath(From).c_str(), WidePath(To).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;

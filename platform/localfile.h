@@ -5,8 +5,6 @@
 // replaces.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 
@@ -57,11 +55,11 @@ class TLocalFileWriter : public TStream {
   bool Fail(int Error);
   void CloseQuietly();
 
-  int Fd_ = -1;
+  std::intptr_t Fd_ = -1;  // a descriptor; on Windows the file's handle
   bool Created_ = false;  // TempName_ is ours and not yet renamed or removed
   bool WriteFailed_ = false;
-  dev_t Device_ = 0;  // identity of the file we created, checked before removing the name
-  ino_t Inode_ = 0;
+  std::uint64_t Device_ = 0;  // identity of the file we created, checked before removing the name
+  std::uint64_t Inode_ = 0;
   std::string FinalName_;
   std::string TempName_;
   std::string LastReason_;

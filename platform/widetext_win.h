@@ -48,3 +48,14 @@ inline std::string SystemErrorText(DWORD Code) {
   if (Text.empty()) Text = "Windows error " + std::to_string(Code);
   return Text;
 }
+
+// A FILETIME (100 ns steps from 1601-01-01 UTC) of Unix seconds; false
+// before 1601.
+inline bool FileTimeFromUnix(long long UnixSeconds, FILETIME& Time) {
+  constexpr long long SecondsFrom1601To1970 = 11644473600LL;
+  if (UnixSeconds < -SecondsFrom1601To1970) return false;
+  const auto Ticks = static_cast<unsigned long long>(UnixSeconds + SecondsFrom1601To1970) * 10000000ULL;
+  Time.dwLowDateTime = static_cast<DWORD>(Ticks & 0xFFFFFFFFu);
+  Time.dwHighDateTime = static_cast<DWORD>(Ticks >> 32);
+  return true;
+}

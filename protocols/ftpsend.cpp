@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <string_view>
-#include <sys/stat.h>
 
 #include "net/blocksock.h"
 #include "net/sockapi.h"
+#include "platform/filesys.h"
 #include "platform/systime.h"
 #include "protocols/ftplist.h"
 #include "util/textutil.h"
@@ -54,8 +54,8 @@ bool ParseDecimal(const std::string& Text, std::int64_t& Value) {
 }
 
 bool FileExists(const std::string& FileName) {
-  struct stat Info;
-  return stat(FileName.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
+  // A plain file: what has a size and is no directory.
+  return EntrySize(FileName) >= 0 && !DirectoryExists(FileName);
 }
 
 // Takes a listing as it arrives straight into its lines, so that it is held

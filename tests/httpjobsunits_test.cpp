@@ -34,6 +34,9 @@ TEST(HttpJobUnits, ResponseHeaderAttributes) {
 }
 
 TEST(HttpJobUnits, ExtensionAndFileTime) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the MIME map is the registry's on Windows, not /etc/mime.types (winplatform_test covers it)";
+#endif
   THTTPAttr Attr;
   EXPECT_EQ(ExtensionForMimeType(Attr), ".bin") << "empty type";
   Attr.ContentType = "text/csv";
