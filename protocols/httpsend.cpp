@@ -18,6 +18,10 @@ constexpr std::int32_t kAborted = 10053;
 // one buffer per client: large enough that system calls cost little, small
 // enough that memory stays flat whatever the body's size.
 constexpr std::int64_t kBodyPiece = 1024 * 1024;
+// A body read from a stream to be sent (encrypted, as a rule) goes in
+// smaller pieces: each stays in the processor's cache from the read to the
+// send, which measured faster than megabyte pieces.
+constexpr std::int64_t kSendPiece = 64 * 1024;
 // A request body up to this size goes out with its header block in one
 // send, so that no small packet waits for an acknowledgement.
 constexpr std::int64_t kJoinedBody = 64 * 1024;
@@ -375,7 +379,7 @@ bool THTTPSend::SendBody() {
       continue;
     }
     char* const Buffer = Piece();
-    const std::int64_t Got = BodySource->Read(Buffer, std::min(Left, kBodyPiece));
+    const std::int64_t Got = BodySource->Read(Buffer, std::min(Left, kSendPiece));
     // A file that shrank since its size was announced: the server must not
     // take what was sent for the whole body.
     if (Got <= 0) return Abort();
