@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -130,6 +131,8 @@ const char* const KnownKeys[] = {
     "TlsVerify",
     "TlsCaFile",
     "FtpTls",
+    "Retries",
+    "RetryDelay",
 };
 
 bool IsKnownKey(const std::string& Key) {
@@ -189,6 +192,10 @@ TtarvoParam ReadJob(const TProfile& Profile, std::size_t Section) {
   Job.TlsVerify = ReadTrueOnly(Profile, Section, "TlsVerify");
   Job.TlsCaFile = Text("TlsCaFile", "");
   Job.FtpTls = ReadFtpTls(Profile, Section);
+  // Out of range is pulled into range: a typo must not make a job retry
+  // forever or wait for days.
+  Job.Retries = std::clamp(ReadInteger(Profile, Section, "Retries", 0), 0, 100);
+  Job.RetryDelay = std::clamp(ReadInteger(Profile, Section, "RetryDelay", 10000), 0, 600000);
   return Job;
 }
 

@@ -51,6 +51,8 @@ struct TtarvoParam {
   bool TlsVerify = false;  // check certificate chain and host name
   std::string TlsCaFile;   // trusted certificates (PEM); empty: the system's
   FtpTlsMode FtpTls = FtpTlsMode::None;
+  std::int32_t Retries = 0;         // reconnects after connection-level failures, 0..100
+  std::int32_t RetryDelay = 10000;  // ms before the first retry; doubled for each further one
 };
 
 using TArrayOftarvoParam = std::vector<TtarvoParam>;

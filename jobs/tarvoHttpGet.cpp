@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "jobs/tarvoRetry.h"
 #include "platform/localfile.h"
 #include "platform/mimetypes.h"
 #include "platform/systime.h"
@@ -111,13 +112,82 @@ struct TGetRun {
   THTTPAttr Attr;
   std::string BodyFile;
   std::string LocalError;  // why the body file could not be made
+  // What a retry after a lost connection may continue: the 200 offered
+  // byte ranges and named a validator that makes the server send the rest
+  // only of that same content.
+  bool Resumable = false;
+  std::string Validator;        // for If-Range: its strong ETag, else its Last-Modified
+  std::int64_t WholeSize = -1;  // the 200's announced length, -1 when none
+  TStringList WholeHeaders;     // the 200's header, which describes the whole file
+  std::int64_t ResumeFrom = 0;  // Body bytes the current request asks past; 0 for none
+  bool Answered = false;        // the server answered with a status of its own
+  bool RangeRefused = false;    // a 206 whose range does not continue Body
 };
+
+bool HasControls(const std::string& Text) {
+  return std::any_of(Text.begin(), Text.end(), [](unsigned char C) { return C < 32 || C == 127; });
+}
+
+// Notes whether a lost connection may later continue this 200's body with
+// a range request.
+void NoteResumable(TGetRun& Run) {
+  const TStringList& Lines = Run.Http.Headers;
+  bool Bytes = false;
+  std::string Rest = HeaderLineValue(Lines, "Accept-Ranges");
+  while (!Rest.empty()) Bytes = Bytes || UpperAscii(TrimControls(CutTokenRaw(Rest, ","))) == "BYTES";
+  // A weak entity tag may not be used with If-Range.
+  std::string ETag = HeaderLineValue(Lines, "ETag");
+  if (ETag.rfind("W/", 0) == 0) ETag.clear();
+  Run.Validator = ETag.empty() ? HeaderLineValue(Lines, "Last-Modified") : ETag;
+  Run.Resumable = Bytes && !Run.Validator.empty() && !HasControls(Run.Validator);
+  Run.WholeSize = AnnouncedContentLength(Lines);
+  Run.WholeHeaders = Lines;
+}
+
+// "bytes First-Last/Whole" with decimal numbers; false for anything else.
+bool ParseContentRange(const std::string& Value, std::int64_t& First, std::int64_t& Last, std::int64_t& Whole) {
+  if (UpperAscii(Value.substr(0, 6)) != "BYTES ") return false;
+  const std::string Range = TrimControls(Value.substr(6));
+  const std::size_t Dash = Range.find('-');
+  const std::size_t Slash = Range.find('/');
+  if (Dash == std::string::npos || Slash == std::string::npos || Slash < Dash) return false;
+  const auto Number = [](const std::string& Text, std::int64_t& Out) {
+    if (Text.empty() || Text.size() > 18 || !std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; }))
+      return false;
+    Out = std::stoll(Text);
+    return true;
+  };
+  return Number(Range.substr(0, Dash), First) && Number(Range.substr(Dash + 1, Slash - Dash - 1), Last) &&
+         Number(Range.substr(Slash + 1), Whole);
+}
+
+// A 206 continues the run's own body file only when its range starts
+// exactly where the file ends and runs to the end of the same whole.
+TStream* ContinueBody(TGetRun& Run) {
+  std::int64_t First = 0, Last = 0, Whole = 0;
+  const bool Fits = ParseContentRange(HeaderLineValue(Run.Http.Headers, "Content-Range"), First, Last, Whole) &&
+                    First == Run.ResumeFrom && Last + 1 == Whole && (Run.WholeSize < 0 || Whole == Run.WholeSize);
+  if (!Fits || Run.Body.Seek(First, TSeekOrigin::Begin) != First) {
+    Run.RangeRefused = true;
+    return nullptr;
+  }
+  // The size check then judges the whole file, even when the 200 had no length.
+  Run.Attr.ContentLength = Whole;
+  return &Run.Body;
+}
 
 // Called by the engine once the header is in: a 200 body is written into
 // a new temporary file beside its final name, which the content type
-// decides; of any other body only the start stays in memory.
+// decides (one held from an earlier attempt is discarded); a 206 to a range
+// request continues that file; of any other body only the start stays in
+// memory.
 TStream* BodyTarget(TGetRun& Run) {
-  if (Run.Http.ResultCode != 200) return &Run.OtherBody;
+  if (Run.Http.ResultCode == 206 && Run.ResumeFrom > 0) return ContinueBody(Run);
+  if (Run.Http.ResultCode != 200) {
+    Run.Answered = true;
+    return &Run.OtherBody;
+  }
+  NoteResumable(Run);
   try {
     Run.Attr = ParseResponseHeaders(Run.Http.Headers);
     Run.BodyFile = Run.DestDir + Run.BaseName + ExtensionForMimeType(Run.Attr);
@@ -193,24 +263,55 @@ void ReportLocalFailure(TGetRun& Run) {
   throw std::runtime_error(Run.LocalError);
 }
 
+// Only a lost connection is tried again: not an answer of the server's,
+// nor a response the engine gave up on.
+bool MayRetry(const TGetRun& Run) {
+  return !Run.Answered && !Run.Http.Aborted && IsConnectionFailure(Run.Http.Sock().LastErrorCode);
+}
+
+// The request for the next attempt: the same GET, and when the body file
+// of this run already holds part of a resumable 200, for the rest of it,
+// if the content is still the same.
+void PrepareRetry(TGetRun& Run) {
+  Run.Http.ResetRequest();
+  ConfigureClient(Run.Http, Run.Param);
+  Run.ResumeFrom = 0;
+  Run.Answered = false;
+  if (!Run.Resumable || !Run.Body.IsOpen()) return;
+  const std::int64_t Have = Run.Body.Size();
+  if (Have <= 0) return;
+  Run.ResumeFrom = Have;
+  Run.Http.RangeStart = Have;
+  Run.Http.Headers.push_back("If-Range: " + Run.Validator);
+}
+
 void FetchAndSave(TGetRun& Run) {
   Run.Http.OnBodyTarget = [&Run]() { return BodyTarget(Run); };
-  if (!Run.Http.SendRequest("GET", Run.Param.Target)) {
-    // A body cut short leaves nothing behind but the log line.
+  TRetryBudget Budget(Run.Param.Retries, Run.Param.RetryDelay);
+  // A 206 that does not continue the file is the server's answer, as it
+  // would be to a plain GET; its body is not taken.
+  while (!Run.Http.SendRequest("GET", Run.Param.Target) && !Run.RangeRefused) {
     if (!Run.LocalError.empty() || (Run.Body.IsOpen() && !Run.Body.LastReason().empty())) ReportLocalFailure(Run);
+    if (MayRetry(Run) && Budget.RetryAfter(Run.Http.Sock().LastErrorText)) {
+      PrepareRetry(Run);
+      continue;
+    }
+    // A body cut short leaves nothing behind but the log line.
     Run.Body.Discard();
     Run.Status = WriteLog("Can not http get " + MaskUrlPassword(Run.Param.Target) + " (" + Run.Http.Sock().LastErrorText + ")", 1);
     return;
   }
   const std::int32_t Code = Run.Http.ResultCode;
+  const bool Resumed = Code == 206 && Run.ResumeFrom > 0 && !Run.RangeRefused;
   // 404 and 410 mean nothing to fetch, as a mask that matches nothing does.
-  const bool Failed = Code != 200 && Code != 404 && Code != 410;
+  const bool Failed = !Resumed && Code != 200 && Code != 404 && Code != 410;
   const std::string Result = "http GET Result:" + std::to_string(Code) + " " + Run.Http.ResultString;
   if (Failed) Run.Status = WriteLog(Result, 1);
   else WriteLog(Result, 0);
-  TStringList SavedHeaders = Run.Http.Headers;
+  TStringList SavedHeaders = Resumed ? Run.WholeHeaders : Run.Http.Headers;
   std::string HeaderFile = Run.DestDir + Run.BaseName + "_Header.TXT";
-  if (Run.Http.ResultCode == 200) {
+  if (Code != 200 && !Resumed) Run.Body.Discard();  // part of an earlier attempt's body
+  if (Code == 200 || Resumed) {
     HeaderFile = Run.BodyFile + "_Header.TXT";
     // An incomplete body leaves the good copy and its side file alone.
     if (!SaveBody(Run)) return;

@@ -15,6 +15,7 @@
 #include <immintrin.h>
 #endif
 
+#include "jobs/tarvoRetry.h"
 #include "platform/filesys.h"
 #include "platform/localfile.h"
 #include "platform/memory.h"
@@ -344,40 +345,50 @@ std::string PutUrlFor(const std::string& Target, const std::string& Name) {
 }
 
 bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string& FieldName,
-                   const std::string& Path, const TtarvoParam& Param, TStringList& Lines, TStream& File) {
+                   const std::string& Path, const TtarvoParam& Param, TStringList& Lines, TStream& File,
+                   TRetryBudget* Budget) {
   const std::string FirstBoundary = NextMultipartBoundary();
-  // Each file starts as a fresh client would; only a kept connection stays.
-  Http.ResetRequest();
-  Http.Cookies.clear();
-  ConfigureClient(Http, Param);
   // The size is taken once: it is announced up front, and a file that grows
   // meanwhile is sent as it was.
   const std::int64_t FileSize = std::max<std::int64_t>(File.Size(), 0);
-  bool Ok = false;
-  if (Param.Mode == JobMode::HttpPostFile) {
-    const std::string Boundary = ChooseBoundary(FirstBoundary, File, FileSize);
-    TMultipartStream Body(MultipartHead(Boundary, FieldName, Path), File, FileSize, MultipartTail(Boundary));
-    Http.BodySource = &Body;
-    Http.BodySourceSize = Body.Size();
-    Http.MimeType = "multipart/form-data; boundary=" + Boundary;
-    Ok = Http.SendRequest("POST", Target);
-  } else {
-    File.SetPosition(0);
-    Http.BodySource = &File;
-    Http.BodySourceSize = FileSize;
-    Http.MimeType = "Application/octet-stream";
-    Ok = Http.SendRequest("PUT", PutUrlFor(Target, std::filesystem::path(Path).filename().string()));
+  const bool Multipart = Param.Mode == JobMode::HttpPostFile;
+  const std::string Boundary = Multipart ? ChooseBoundary(FirstBoundary, File, FileSize) : std::string();
+  TMultipartStream Parts(MultipartHead(Boundary, FieldName, Path), File, FileSize, MultipartTail(Boundary));
+  for (;;) {
+    // Each file, and each attempt at it, starts as a fresh client would;
+    // only a kept connection stays.
+    Http.ResetRequest();
+    Http.Cookies.clear();
+    ConfigureClient(Http, Param);
+    bool Ok = false;
+    if (Multipart) {
+      Parts.SetPosition(0);
+      Http.BodySource = &Parts;
+      Http.BodySourceSize = Parts.Size();
+      Http.MimeType = "multipart/form-data; boundary=" + Boundary;
+      Ok = Http.SendRequest("POST", Target);
+    } else {
+      File.SetPosition(0);
+      Http.BodySource = &File;
+      Http.BodySourceSize = FileSize;
+      Http.MimeType = "Application/octet-stream";
+      Ok = Http.SendRequest("PUT", PutUrlFor(Target, std::filesystem::path(Path).filename().string()));
+    }
+    Http.BodySource = nullptr;
+    Http.BodySourceSize = 0;
+    Lines.clear();
+    const bool Answered = ResponseWasRead(Http, Ok);
+    if (Answered) Lines = SplitResponseLines(Http.Document.Data());
+    if (Ok && IsAcceptedCode(Http.ResultCode)) return true;
+    // Without a response the engine's code is a stand-in; the socket knows why.
+    const std::string& SocketError = Http.Sock().LastErrorText;
+    // A lost connection before any answer sends the whole file again.
+    const bool Lost = !Ok && !Answered && !Http.Aborted && IsConnectionFailure(Http.Sock().LastErrorCode);
+    if (Lost && Budget != nullptr && Budget->RetryAfter(SocketError)) continue;
+    if (!Ok && !SocketError.empty()) WriteLog(SocketError, 1);
+    else WriteLog("HTTP " + std::to_string(Http.ResultCode) + " " + Http.ResultString, 1);
+    return false;
   }
-  Http.BodySource = nullptr;
-  Http.BodySourceSize = 0;
-  Lines.clear();
-  if (ResponseWasRead(Http, Ok)) Lines = SplitResponseLines(Http.Document.Data());
-  if (Ok && IsAcceptedCode(Http.ResultCode)) return true;
-  // Without a response the engine's code is a stand-in; the socket knows why.
-  const std::string& SocketError = Http.Sock().LastErrorText;
-  if (!Ok && !SocketError.empty()) WriteLog(SocketError, 1);
-  else WriteLog("HTTP " + std::to_string(Http.ResultCode) + " " + Http.ResultString, 1);
-  return false;
 }
 
 std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
@@ -391,6 +402,7 @@ std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
   // One client for the job, so that with keep-alive one connection carries
   // every file.
   THTTPSend Http;
+  TRetryBudget Budget(Param.Retries, Param.RetryDelay);
   for (const std::string& Name : Names) {
     const std::string Path = Dir + Name;
     TStringList Lines;
@@ -399,7 +411,7 @@ std::int32_t RunHttpUploadJob(const TtarvoParam& Param) {
       TFileStream File;
       if (!File.Open(Path, TFileMode::OpenRead))
         throw std::runtime_error("Can not open file " + Path + " (" + std::strerror(errno) + ")");
-      Ok = UploadOneFile(Http, Param.Target, Param.HTTPFieldName, Path, Param, Lines, File);
+      Ok = UploadOneFile(Http, Param.Target, Param.HTTPFieldName, Path, Param, Lines, File, &Budget);
     }
     Status = FinishFile(Param, Path, Name, Ok, Lines, Status);
   }

@@ -12,6 +12,7 @@
 #include "util/streams.h"
 
 class THTTPSend;
+class TRetryBudget;
 
 // The next multipart boundary of this run: eight upper-case hexadecimal
 // digits of a linear congruential sequence that starts from the same seed in
@@ -38,9 +39,11 @@ std::string PutUrlFor(const std::string& Target, const std::string& Name);
 // logs "HTTP " + code + " " + reason as an error line (code 500 and no reason
 // when no response came) and returns false. Lines receives the response
 // body split at CR LF, CR or LF (up to the first zero byte); it stays empty
-// when no response was read.
+// when no response was read. With Budget, a connection lost before any
+// answer sends the whole file again while retries are left.
 bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string& FieldName,
-                   const std::string& Path, const TtarvoParam& Param, TStringList& Lines, TStream& File);
+                   const std::string& Path, const TtarvoParam& Param, TStringList& Lines, TStream& File,
+                   TRetryBudget* Budget = nullptr);
 
 // Runs one HTTPPUT or HTTPPOSTFILE job record. Returns 0, or the status of
 // the last error line: 1 for a file the server did not accept, 2 for a local

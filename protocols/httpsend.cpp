@@ -115,6 +115,13 @@ std::int64_t AnnouncedContentLength(const TStringList& Lines) {
   return Size;
 }
 
+std::string HeaderLineValue(const TStringList& Lines, const std::string& Name) {
+  const std::string Wanted = UpperCase(Name) + ":";
+  for (const std::string& Line : Lines)
+    if (StartsWithNoCase(Line, Wanted)) return HeaderValue(Line);
+  return std::string();
+}
+
 THTTPSend::THTTPSend() {
   Timeout = 90000;
   TargetPort = "80";
@@ -253,6 +260,7 @@ bool THTTPSend::SendRequest(const std::string& Method, const std::string& Url) {
   DownloadSize = 0;
   BodyReceived = 0;
   UploadSize = 0;
+  Aborted = false;
   TUrlParts Parts = SplitUrl(Url);
   if (Parts.User.empty()) {
     Parts.User = UserName;
@@ -621,6 +629,7 @@ bool THTTPSend::SkipTrailer() {
 // ------------------------------------------------------------------ lines
 
 bool THTTPSend::Abort() {
+  Aborted = true;
   Sock_.LastErrorCode = kAborted;
   Sock_.LastErrorText = TTCPBlockSocket::GetErrorDesc(kAborted);
   return false;

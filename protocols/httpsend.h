@@ -27,6 +27,10 @@
 // or several different values (in one line or in several).
 std::int64_t AnnouncedContentLength(const TStringList& Lines);
 
+// The value of the first header line named Name (letter case ignored),
+// trimmed; empty when there is none.
+std::string HeaderLineValue(const TStringList& Lines, const std::string& Name);
+
 class THTTPSend : public TNetClient {
  public:
   // Timeout 90000 ms, TargetPort "80", line ends of any style accepted,
@@ -93,6 +97,10 @@ class THTTPSend : public TNetClient {
   std::int64_t BodyReceived = 0;
   // Body bytes sent with the last request.
   std::int64_t UploadSize = 0;
+  // The last request failed because the engine itself gave up on it (10053):
+  // broken framing, a refused body target, a body source that ended early.
+  // The connection was not lost, so trying again would not help.
+  bool Aborted = false;
 
   // Performs the whole exchange: connects (or reuses the kept connection),
   // sends Method (upper-cased) for Url with the header block and Document,

@@ -337,9 +337,10 @@ TEST(HttpGetJob, AnswersOtherThan200FailExceptNotFoundAndGone) {
       {"401 Unauthorized", 1}, {"503 Service Unavailable", 1}, {"301 Moved Permanently", 1}, {"410 Gone", 0}};
   for (const auto& [Status, ExitCode] : Cases) {
     hj::TScriptedHttpServer Server({hj::Answer("HTTP/1.1 " + Status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")});
-    const RunResult Run = RunJobFile(Work.Path(), GetJob(Server.Url("/s")));
+    const RunResult Run = RunJobFile(Work.Path(), GetJob(Server.Url("/s"), "Retries=3\nRetryDelay=1\n"));
     EXPECT_EQ(JobLines(Run)[2], (ExitCode ? "ERROR: http GET Result:" : "http GET Result:") + Status);
     EXPECT_EQ(Run.ExitCode, ExitCode) << Status;
+    EXPECT_EQ(Server.Received().size(), 1u) << "an answer is not retried";
   }
 }
 
@@ -399,4 +400,62 @@ TEST(HttpGetJob, UndecodableDateKeepsTheBodyButEndsTheSteps) {
   EXPECT_EQ(ReadFile(Work / "out/127_0_0_1__d.bin"), "ok");
   EXPECT_FALSE(FileExists(Work / "out/127_0_0_1__d.bin_Header.TXT")) << "the remaining steps are skipped";
   EXPECT_EQ(Server.Received().size(), 1u) << "no DELETE";
+}
+
+// A body cut at byte 40 of 100: the retry asks for the rest of the same
+// content; only a 206 that continues the file exactly is appended to it.
+TEST(HttpGetJob, ALostBodyContinuesWithARangeRequestOrStartsOver) {
+  std::string Whole;
+  for (int I = 0; I < 10; ++I) Whole += "0123456789";
+  const std::string Head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n";
+  const std::string Partial = "HTTP/1.1 206 Partial Content\r\nContent-Length: 60\r\nContent-Range: bytes ";
+  const std::string Retry = "Retry 1 of 2 in 1 ms: Connection reset by peer";
+  const struct {
+    std::string Offers, Second, Range, Saved, Result;
+    int ExitCode;
+  } Rows[] = {
+      {"Accept-Ranges: bytes\r\nETag: \"v1\"\r\n", Partial + "40-99/100\r\n\r\n" + Whole.substr(40),
+       "Range: bytes=40-\r\nUser-Agent", Whole, "http GET Result:206 Partial Content", 0},
+      {"Accept-Ranges: bytes\r\nETag: W/\"v1\"\r\nLast-Modified: Thu, 04 Mar 2021 05:06:08 GMT\r\n",
+       Head + "\r\n" + Whole, "If-Range: Thu, 04 Mar 2021 05:06:08 GMT\r\n\r\n", Whole, "http GET Result:200 OK", 0},
+      {"Accept-Ranges: bytes\r\nETag: \"v1\"\r\n", Partial + "0-59/100\r\n\r\n" + Whole.substr(40), "If-Range: \"v1\"",
+       "good copy", "ERROR: http GET Result:206 Partial Content", 1},
+      {"Accept-Ranges: bytes\r\nETag: \"v1\"\r\n", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", "Range:",
+       "good copy", "http GET Result:404 Not Found", 0},
+      {"ETag: \"v1\"\r\n", Head + "\r\n" + Whole, "GET /c HTTP/1.1\r\n", Whole, "http GET Result:200 OK", 0},
+  };
+  for (const auto& Row : Rows) {
+    TempDir Work;
+    std::filesystem::create_directory(Work / "out");
+    const std::string Saved = Work / "out/127_0_0_1__c.txt";
+    WriteFile(Saved, "good copy");
+    hj::TScriptedHttpServer Server({{hj::ReadHead(), hj::Send(Head + Row.Offers + "\r\n" + Whole.substr(0, 40)), hj::Close()},
+                                    {hj::ReadHead(), hj::Send(Row.Second), hj::Close()}});
+    const std::string Url = Server.Url("/c");
+    const RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "TouchDateMode=False\nRetries=2\nRetryDelay=1\n"));
+    EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, Retry, Row.Result}, Row.ExitCode)) << Row.Second;
+    EXPECT_EQ(ReadFile(Saved), Row.Saved) << Row.Second;
+    EXPECT_EQ(DirectoryNames(Work / "out"), std::vector<std::string>{"127_0_0_1__c.txt"}) << Row.Second;
+    const auto Received = Server.Received();
+    ASSERT_EQ(Received.size(), 2u);
+    EXPECT_NE(Received[1].find(Row.Range), std::string::npos) << Received[1];
+    EXPECT_EQ(Received[1].find("Range") == std::string::npos, Row.Offers.find("bytes") == std::string::npos) << Received[1];
+  }
+}
+
+TEST(HttpGetJob, ConnectionsClosedUnansweredAreRetriedWhileTheBudgetLasts) {
+  TempDir Work;
+  std::filesystem::create_directory(Work / "out");
+  hj::TScriptedHttpServer Server({{hj::Close()}, {hj::Close()}, hj::Answer("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi")});
+  const std::string Url = Server.Url("/c");
+  RunResult Run = RunJobFile(Work.Path(), GetJob(Url, "TouchDateMode=False\nRetries=2\nRetryDelay=1\n"));
+  EXPECT_EQ(JobLines(Run), Framed({"Target: " + Url, "Retry 1 of 2 in 1 ms: Connection reset by peer",
+                                   "Retry 2 of 2 in 2 ms: Connection reset by peer", "http GET Result:200 OK"}, 0));
+  EXPECT_EQ(ReadFile(Work / "out/127_0_0_1__c.txt"), "hi");
+
+  hj::TScriptedHttpServer Never({{hj::Close()}, {hj::Close()}});
+  Run = RunJobFile(Work.Path(), GetJob(Never.Url("/c"), "Retries=1\nRetryDelay=1\n"));
+  EXPECT_EQ(JobLines(Run), Framed({"Target: " + Never.Url("/c"), "Retry 1 of 1 in 1 ms: Connection reset by peer",
+                                   "ERROR: Can not http get " + Never.Url("/c") + " (Connection reset by peer)"}, 1));
+  EXPECT_EQ(Never.Received().size(), 2u);
 }

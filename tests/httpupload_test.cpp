@@ -186,8 +186,9 @@ TEST(HttpUploadJob, OnlyTwoHundredToTwoHundredTwoCountAndTheResponseIsKept) {
                               AnswerAfterContinue("HTTP/1.1 204 No Content\r\n\r\n"),
                               AnswerAfterContinue("HTTP/1.1 302 Found\r\nContent-Length: 11\r\n\r\nmoved\r\nhere"),
                               AnswerAfterContinue("HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\n\r\n")});
+  // Retries do not apply to refusals.
   const RunResult Run = RunJobFile(Work.Path(), UploadJob("HTTPPUT", Server.Url("/"), "*.txt",
-                                                          "HttpSaveHeader=True\nDeleteMode=True\n"));
+                                                          "HttpSaveHeader=True\nDeleteMode=True\nRetries=2\n"));
   EXPECT_EQ(JobLines(Run), Framed("PUT", {"http send End " + (Work / "a.txt"), "Deleted " + (Work / "a.txt"),
                                           "ERROR: HTTP 204 No Content", "ERROR: Can not http send b.txt",
                                           "ERROR: HTTP 302 Found", "ERROR: Can not http send c.txt",
@@ -235,4 +236,30 @@ TEST(HttpUploadJob, PutThroughAPlainProxyWithCredentials) {
   EXPECT_EQ(Proxy.AllReceived(), "PUT http://files.example:80/in/a.txt HTTP/1.0\r\nHost: files.example\r\n"
                                  "Proxy-Authorization: Basic cHg6cHc=\r\nAuthorization: Basic dTo=\r\n" + Agent +
                                  "Content-Type: Application/octet-stream\r\nContent-Length: 4\r\n\r\ndata");
+}
+
+// The connection drops while the second file's body goes out: that file is
+// sent again whole, the first is not.
+TEST(HttpUploadJob, ALostConnectionSendsTheFileAgainWhole) {
+  TempDir Work;
+  WriteFile(Work / "a.txt", "done");
+  const std::string Big(4 << 20, 'b');
+  WriteFile(Work / "b.txt", Big);
+  const std::string Created = "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n";
+  for (const auto& [Mode, Request] : {std::pair<std::string, std::string>{"HTTPPUT", "PUT /b.txt "}, {"HTTPPOSTFILE", "POST / "}}) {
+    hj::TScriptedHttpServer Server({AnswerAfterContinue(Created), {hj::ReadHead(), hj::Send(Continue), hj::Close()},
+                                    AnswerAfterContinue(Created)});
+    const RunResult Run = RunJobFile(Work.Path(), UploadJob(Mode, Server.Url("/"), "*.txt", "Retries=1\nRetryDelay=1\n"));
+    const auto Lines = JobLines(Run);
+    ASSERT_EQ(Lines.size(), 6u) << Run.Output;
+    EXPECT_EQ(Lines[1], "http send End " + (Work / "a.txt"));
+    EXPECT_EQ(Lines[2].rfind("Retry 1 of 1 in 1 ms: ", 0), 0u) << Lines[2];
+    EXPECT_EQ(Lines[3], "http send End " + (Work / "b.txt"));
+    EXPECT_EQ(Run.ExitCode, 0);
+    const auto Received = Server.Received();
+    ASSERT_EQ(Received.size(), 3u);
+    EXPECT_EQ(Received[1].rfind(Request, 0), 0u) << Mode;
+    EXPECT_EQ(Received[2].rfind(Request, 0), 0u) << Mode;
+    EXPECT_NE(Received[2].find("\r\n\r\n" + Big), std::string::npos) << Mode;
+  }
 }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "app/tarvoCommon.h"
+#include "jobs/tarvoRetry.h"
 #include "support/capturestdout.h"
 #include "support/testsupport.h"
 
@@ -82,6 +83,8 @@ TEST(JobFile, EveryKeyLeftOutTakesItsModesDefault) {
     EXPECT_FALSE(Job.TlsVerify);
     EXPECT_EQ(Job.TlsCaFile, "");
     EXPECT_EQ(Job.FtpTls, FtpTlsMode::None);
+    EXPECT_EQ(Job.Retries, 0);
+    EXPECT_EQ(Job.RetryDelay, 10000);
   }
 }
 
@@ -92,7 +95,7 @@ TEST(JobFile, EveryKeyIsReadIntoItsField) {
       "LocalPath=/l/*.csv\nFtpBinaryMode=FALSE\nFtpPassiveMode=False\nHttpSaveHeader=yes\n"
       "HttpProtocol=1.1\nHttpKeepAlive=TRUE\nHttpNoCache=false\nHTTPFieldName=upload\n"
       "ProxyHost=proxy\nProxyPort=3128\nProxyMode=2\nProxyUserName=pu\nProxyPassword=pp\n"
-      "TlsVerify=true\nTlsCaFile=/etc/ca.pem\nFtpTls=Implicit\n");
+      "TlsVerify=true\nTlsCaFile=/etc/ca.pem\nFtpTls=Implicit\nRetries=3\nRetryDelay=250\n");
   ASSERT_EQ(Jobs.size(), 1u);
   const TtarvoParam& Job = Jobs[0];
   EXPECT_EQ(Job.Mode, JobMode::HttpPut);
@@ -121,6 +124,19 @@ TEST(JobFile, EveryKeyIsReadIntoItsField) {
   EXPECT_TRUE(Job.TlsVerify);
   EXPECT_EQ(Job.TlsCaFile, "/etc/ca.pem");
   EXPECT_EQ(Job.FtpTls, FtpTlsMode::Implicit);
+  EXPECT_EQ(Job.Retries, 3);
+  EXPECT_EQ(Job.RetryDelay, 250);
+}
+
+TEST(JobFile, RetryKeysArePulledIntoTheirRange) {
+  EXPECT_EQ(LoadOne("FTPGET", "Retries=1000").Retries, 100);
+  EXPECT_EQ(LoadOne("FTPGET", "Retries=-2").Retries, 0);
+  EXPECT_EQ(LoadOne("FTPGET", "Retries=many").Retries, 0);
+  EXPECT_EQ(LoadOne("HTTPGET", "RetryDelay=86400000").RetryDelay, 600000);
+  EXPECT_EQ(LoadOne("HTTPGET", "RetryDelay=-1").RetryDelay, 0);
+  EXPECT_EQ(RetryDelayBefore(1, 10000), 10000);
+  EXPECT_EQ(RetryDelayBefore(3, 10000), 40000);
+  EXPECT_EQ(RetryDelayBefore(100, 10000), 600000);
 }
 
 TEST(JobFile, ModeIsMatchedIgnoringCaseAndAnythingElseIsAnFtpDownload) {
