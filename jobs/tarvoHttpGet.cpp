@@ -75,6 +75,28 @@ void PutInPlace(TLocalFileWriter& File) {
     throw std::runtime_error("Can not rename " + File.TempName() + " to " + File.FinalName() + " (" + Reason + ")");
 }
 
+// Any body but the file's: its first bytes are kept in Document, the rest
+// is taken off the connection (so its framing and the kept connection stay
+// intact) and dropped, so that a server sending an endless error page costs
+// no memory.
+class TCappedBody : public TStream {
+ public:
+  static constexpr std::int64_t Kept = 64 * 1024;
+  explicit TCappedBody(TMemoryStream& Document) : Document_(Document) {}
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void* Buffer, std::int64_t Count) override {
+    const std::int64_t Room = std::clamp<std::int64_t>(Kept - Document_.Size(), 0, Count);
+    if (Room > 0) Document_.Write(Buffer, Room);
+    return Count;
+  }
+  std::int64_t Seek(std::int64_t, TSeekOrigin) override { return Document_.Size(); }
+  std::int64_t Size() override { return Document_.Size(); }
+  bool SetSize(std::int64_t) override { return false; }
+
+ private:
+  TMemoryStream& Document_;
+};
+
 // The state of one run, shared by its steps.
 struct TGetRun {
   TGetRun(const TtarvoParam& P, THTTPSend& H, std::string Base, std::string Dir)
@@ -86,6 +108,7 @@ struct TGetRun {
   std::int32_t Status = 0;
   // The body of a 200 response goes straight into this file as it arrives.
   TLocalFileWriter Body;
+  TCappedBody OtherBody{Http.Document};
   THTTPAttr Attr;
   std::string BodyFile;
   std::string LocalError;  // why the body file could not be made
@@ -156,12 +179,13 @@ TStream* ContinueBody(TGetRun& Run) {
 // Called by the engine once the header is in: a 200 body is written into
 // a new temporary file beside its final name, which the content type
 // decides (one held from an earlier attempt is discarded); a 206 to a range
-// request continues that file; any other body stays in memory.
+// request continues that file; of any other body only the start stays in
+// memory.
 TStream* BodyTarget(TGetRun& Run) {
   if (Run.Http.ResultCode == 206 && Run.ResumeFrom > 0) return ContinueBody(Run);
   if (Run.Http.ResultCode != 200) {
     Run.Answered = true;
-    return &Run.Http.Document;
+    return &Run.OtherBody;
   }
   NoteResumable(Run);
   try {
@@ -215,7 +239,7 @@ bool SaveBody(TGetRun& Run) {
 // replaces the GET's for the side file.
 void DeleteResource(TGetRun& Run, TStringList& SavedHeaders) {
   Run.Http.ResetRequest();
-  Run.Http.OnBodyTarget = nullptr;
+  Run.Http.OnBodyTarget = [&Run]() -> TStream* { return &Run.OtherBody; };
   if (Run.Http.SendRequest("DELETE", Run.Param.Target)) {
     // Only a refusal is an error: a deleted resource is what the job asked for.
     const bool Deleted = Run.Http.ResultCode / 100 == 2;

@@ -74,6 +74,9 @@ class THTTPSend : public TNetClient {
   // false adds "Connection: close" to the request.
   bool KeepAlive = true;
   // Allows the "Expect: 100-continue" handshake (protocol 1.1 with a body).
+  // On a kept connection whose server has answered it with 100 before, a
+  // body of up to 64 KiB follows its head without waiting for the 100; a
+  // final answer that then comes without a 100 closes the connection.
   bool Status100 = false;
   // Plain HTTP proxy (or CONNECT proxy for https); empty: direct.
   std::string ProxyHost;
@@ -176,6 +179,7 @@ class THTTPSend : public TNetClient {
   std::int32_t HeadLines_ = 0;   // lines of the current response head
   std::int64_t HeadBytes_ = 0;   // and their bytes
   bool ResponseSeen_ = false;    // a byte of the response has arrived
+  bool ContinueKept_ = false;    // the kept connection's server has sent 100
   TStream* Target_ = nullptr;    // where the current response body goes
   std::unique_ptr<char[]> Piece_;  // body bytes between socket and stream
   std::int64_t PieceSize_ = 0;

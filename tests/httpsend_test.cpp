@@ -384,6 +384,28 @@ TEST(HttpSendExpect, FinalAnswerSuppressesTheBodyAndEndsTheConnection) {
   EXPECT_EQ(Server.Accepted(), 2u);
 }
 
+TEST(HttpSendExpect, KeptConnectionSendsSmallBodyAtOnceAndClosesOnFinalAnswer) {
+  const std::string Continue = "HTTP/1.1 100 Continue\r\n\r\n";
+  HttpScriptServer Server({{ReadHead(), Send(Continue), ReadBody(), Send(Response("one")), ReadHead(), ReadBody(),
+                            Send(Continue + Response("two")), ReadHead(), ReadBody(), Send(Response("no", "", "401 No")),
+                            WaitClose()},
+                           {ReadHead(), Send(Continue), ReadBody(), Send(Response("fresh")), WaitClose()}});
+  Engine Http;
+  Http.Protocol = "1.1";
+  Http.Status100 = true;
+  for (const std::string Expected : {"one", "two", "no", "fresh"}) {
+    Http.ResetRequest();
+    WriteTextToStream(Http.Document, "0123456789");
+    ASSERT_TRUE(Http.SendRequest("PUT", Server.Url("/f")));
+    EXPECT_EQ(Http.Document.Data(), Expected);
+  }
+  Http.Sock().CloseSocket();
+  Server.Finish();
+  // The server never asked for the third body: its connection was not used again.
+  EXPECT_EQ(Server.Accepted(), 2u);
+  EXPECT_EQ(Http.UploadSize, 10);
+}
+
 TEST(HttpSendExpect, SilenceSuppressesTheBodyAndFails) {
   HttpScriptServer Server({{ReadHead(), Quiet(2500)}});
   THTTPSend Http;
