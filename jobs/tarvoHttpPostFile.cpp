@@ -236,15 +236,6 @@ class TMultipartStream : public TStream {
   }
   std::int64_t Size() override { return static_cast<std::int64_t>(Head_.size() + Tail_.size()) + FileSize_; }
   bool SetSize(std::int64_t) override { return false; }
-  // Within the file's part, the file itself, up to the part's end.
-  TFileStream* DirectFile(std::int64_t& Count) override {
-    Count = 0;
-    const std::int64_t HeadSize = static_cast<std::int64_t>(Head_.size());
-    if (Position_ < HeadSize || Position_ >= HeadSize + FileSize_) return nullptr;
-    TFileStream* const File = File_.DirectFile(Count);
-    Count = std::min(Count, HeadSize + FileSize_ - Position_);
-    return File;
-  }
 
  private:
   std::int64_t ReadPart(char* Out, std::int64_t Count) {

@@ -698,32 +698,6 @@ std::int64_t TBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
   return Sent;
 }
 
-bool TBlockSocket::SendsFilesDirectly() { return !OnWriteFilter && MaxSendBandwidth <= 0; }
-
-std::int64_t TBlockSocket::SendFileDirect(TFileStream& File, std::int64_t Length) {
-  if (CheckStopRequest()) return 0;
-  const std::int64_t Start = File.Position();
-  std::int64_t Sent = 0;
-  while (Sent < Length) {
-    std::int64_t Result = -1;
-    while (WaitSendRoom()) {
-      bool WouldBlock = false;
-      Result = SendFileToSocketNow(SocketHandle, File.Descriptor(), Start + Sent, Length - Sent, WouldBlock);
-      if (!WouldBlock) break;
-    }
-    if (LastErrorCode != 0) break;  // no room within SendTimeout
-    if (Result == 0) break;         // the file ended early
-    RecordResult(Result);
-    // A failed file read may leave no socket error behind.
-    if (Result < 0 && LastErrorCode == 0) LastErrorCode = WSAEINVAL;
-    if (LastErrorCode != 0) break;
-    Sent += Result;
-    DoStatus(HS_BytesWritten, std::to_string(Result));
-  }
-  CheckError();
-  return Sent;
-}
-
 bool TBlockSocket::WaitSendRoom() {
   if (WaitFor(POLLOUT, SendTimeout)) return true;
   if (LastErrorCode == 0) LastErrorCode = WSAETIMEDOUT;

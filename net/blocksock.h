@@ -149,14 +149,6 @@ class TBlockSocket {
   virtual void Connect(const std::string& Host, const std::string& Port);
   // Sends Length bytes in pieces of SendMaxChunk; returns the bytes sent.
   virtual std::int64_t SendBuffer(const void* Buffer, std::int64_t Length);
-  // Whether SendFileDirect may be used: nothing (a write filter, a
-  // bandwidth limit, TLS) has to see the bytes on their way out.
-  virtual bool SendsFilesDirectly();
-  // Sends Length bytes of File from its position, which stays where it is,
-  // without copying them through memory where the system allows; returns
-  // the bytes sent, fewer when an error (LastErrorCode) or the file's end
-  // stopped it.
-  virtual std::int64_t SendFileDirect(TFileStream& File, std::int64_t Length);
   virtual void SendByte(std::uint8_t Data);
   virtual void SendText(const std::string& Data);
   // The 4 bytes of Data, little-endian.
@@ -363,7 +355,6 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // handshake when TlsEnabled.
   void Connect(const std::string& Host, const std::string& Port) override;
   std::int64_t SendBuffer(const void* Buffer, std::int64_t Length) override;
-  bool SendsFilesDirectly() override;
   std::int64_t ReceiveRaw(void* Buffer, std::int64_t Length) override;
   // Under TLS also 1 for a connection the peer has ended without the
   // session's own end, so that the read which follows reports it.

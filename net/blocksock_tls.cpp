@@ -348,7 +348,6 @@ std::int64_t TTCPBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length
   return TBlockSocket::SendBuffer(Buffer, Length);
 }
 
-bool TTCPBlockSocket::SendsFilesDirectly() { return !TlsActive() && TBlockSocket::SendsFilesDirectly(); }
 
 std::int64_t TTCPBlockSocket::ReceiveRaw(void* Buffer, std::int64_t Length) {
   if (TlsActive()) return TlsReceiveRaw(Buffer, Length);

@@ -155,12 +155,6 @@ std::int64_t ReceiveFromSocket(TSocket Handle, void* Buffer, std::int64_t Length
 // be moved now.
 std::int64_t ReceiveFromSocketNow(TSocket Handle, void* Buffer, std::int64_t Length, bool& WouldBlock);
 std::int64_t SendToSocketNow(TSocket Handle, const void* Buffer, std::int64_t Length, bool& WouldBlock);
-// Sends up to Length bytes of the open file FileDescriptor from Offset (its
-// own position untouched) without blocking, straight from the system's file
-// cache where it can: the count, 0 at the file's end, or -1 (with WouldBlock
-// when there is no room now).
-std::int64_t SendFileToSocketNow(TSocket Handle, int FileDescriptor, std::int64_t Offset, std::int64_t Length,
-                                 bool& WouldBlock);
 // Datagrams: From gets the sender; To names the receiver.
 std::int64_t ReceiveDatagramFrom(TSocket Handle, void* Buffer, std::int64_t Length, TSocketAddress& From);
 std::int64_t SendDatagramNow(TSocket Handle, const void* Buffer, std::int64_t Length, const TSocketAddress& To);

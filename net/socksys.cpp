@@ -7,7 +7,6 @@
 #include <linux/sockios.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
-#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -237,26 +236,6 @@ std::int64_t SendToSocketNow(TSocket Handle, const void* Buffer, std::int64_t Le
   do {
     Result = ::send(Handle, Buffer, ByteCount(Length), MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (Result < 0 && errno == EINTR);
-  WouldBlock = Result < 0 && WouldBlockNow();
-  return Result;
-}
-
-std::int64_t SendFileToSocketNow(TSocket Handle, int FileDescriptor, std::int64_t Offset, std::int64_t Length,
-                                 bool& WouldBlock) {
-  // sendfile() has no flag of its own against blocking; the socket stays
-  // blocking for everyone else.
-  const int Flags = ::fcntl(Handle, F_GETFL);
-  if (Flags >= 0 && (Flags & O_NONBLOCK) == 0) ::fcntl(Handle, F_SETFL, Flags | O_NONBLOCK);
-  off_t From = static_cast<off_t>(Offset);
-  // One call moves at most this much on Linux anyway.
-  const std::int64_t Piece = std::min<std::int64_t>(Length, 0x7FFFF000);
-  ssize_t Result = 0;
-  do {
-    Result = ::sendfile(Handle, FileDescriptor, &From, ByteCount(Piece));
-  } while (Result < 0 && errno == EINTR);
-  const int Saved = errno;
-  if (Flags >= 0 && (Flags & O_NONBLOCK) == 0) ::fcntl(Handle, F_SETFL, Flags);
-  errno = Saved;
   WouldBlock = Result < 0 && WouldBlockNow();
   return Result;
 }

@@ -2,11 +2,9 @@
 // are the ones the program uses everywhere, so nothing is mapped.
 #include "net/sockapi.h"
 
-#include <io.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <mutex>
 
 #include "net/sockerrors.h"
@@ -204,15 +202,3 @@ bool SocketLingersZero(TSocket Handle) {
   return Value.l_onoff != 0 && Value.l_linger == 0;
 }
 
-// Windows has no call that fits the non-blocking loop of the callers, so
-// the piece goes through a buffer: read at Offset, then sent as any other.
-std::int64_t SendFileToSocketNow(TSocket Handle, int FileDescriptor, std::int64_t Offset, std::int64_t Length,
-                                 bool& WouldBlock) {
-  WouldBlock = false;
-  char Buffer[64 * 1024];
-  const auto Wanted = static_cast<unsigned>(std::clamp<std::int64_t>(Length, 0, sizeof(Buffer)));
-  if (_lseeki64(FileDescriptor, Offset, SEEK_SET) < 0) return -1;
-  const int Got = _read(FileDescriptor, Buffer, Wanted);
-  if (Got <= 0) return Got;
-  return SendToSocketNow(Handle, Buffer, Got, WouldBlock);
-}

@@ -373,19 +373,6 @@ bool THTTPSend::SendBody() {
     return Sock_.LastErrorCode == 0;
   }
   for (std::int64_t Left = BodySourceSize; Left > 0;) {
-    // Bytes that come unchanged from a file go from the file cache to the
-    // socket without a copy through memory, where the socket allows.
-    std::int64_t Direct = 0;
-    TFileStream* const File = Sock_.SendsFilesDirectly() ? BodySource->DirectFile(Direct) : nullptr;
-    if (File != nullptr && Direct > 0) {
-      const std::int64_t Step = std::min(Left, Direct);
-      const std::int64_t Sent = Sock_.SendFileDirect(*File, Step);
-      if (Sock_.LastErrorCode != 0) return false;
-      if (Sent < Step) return Abort();
-      BodySource->Seek(Sent, TSeekOrigin::Current);
-      Left -= Sent;
-      continue;
-    }
     char* const Buffer = Piece();
     const std::int64_t Got = BodySource->Read(Buffer, std::min(Left, kSendPiece));
     // A file that shrank since its size was announced: the server must not

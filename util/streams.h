@@ -3,7 +3,6 @@
 // 64-bit. Also the string list used for header lines, cookies and listings.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,8 +10,6 @@
 using TStringList = std::vector<std::string>;
 
 enum class TSeekOrigin { Begin, Current, End };
-
-class TFileStream;
 
 class TStream {
  public:
@@ -27,14 +24,6 @@ class TStream {
   // Truncates or extends; the position is kept within the new size.
   virtual bool SetSize(std::int64_t NewSize) = 0;
 
-  // The file whose bytes, from its own position on, are the next Count
-  // bytes of this stream, so that a sender can hand them to a socket
-  // without copying them through memory; nullptr when there is none. The
-  // sender then moves this stream (not the file) on by what it sent.
-  virtual TFileStream* DirectFile(std::int64_t& Count) {
-    Count = 0;
-    return nullptr;
-  }
 
   std::int64_t Position() { return Seek(0, TSeekOrigin::Current); }
   void SetPosition(std::int64_t NewPosition) { Seek(NewPosition, TSeekOrigin::Begin); }
@@ -85,12 +74,6 @@ class TFileStream : public TStream {
   std::int64_t Seek(std::int64_t Offset, TSeekOrigin Origin) override;
   std::int64_t Size() override;
   bool SetSize(std::int64_t NewSize) override;
-  TFileStream* DirectFile(std::int64_t& Count) override {
-    Count = std::max<std::int64_t>(Size() - Position(), 0);
-    return this;
-  }
-  // The descriptor, for sends straight from the file.
-  int Descriptor() const { return Fd_; }
 
  private:
   int Fd_ = -1;
