@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 
 namespace fs = std::filesystem;
 
@@ -38,18 +39,7 @@ struct TRow {
 // Runs Argv with its output discarded; the wall time and the exit code.
 int Run(const std::vector<std::string>& Argv, double& Seconds) {
   const auto Start = std::chrono::steady_clock::now();
-  const pid_t Pid = fork();
-  if (Pid == 0) {
-    const int Null = open("/dev/null", O_RDWR);
-    dup2(Null, 0);
-    dup2(Null, 1);
-    dup2(Null, 2);
-    std::vector<char*> Args;
-    for (const auto& Arg : Argv) Args.push_back(const_cast<char*>(Arg.c_str()));
-    Args.push_back(nullptr);
-    execvp(Args[0], Args.data());
-    _exit(127);
-  }
+  const pid_t Pid = SpawnQuiet(Argv);
   int Status = 0;
   waitpid(Pid, &Status, 0);
   Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 #include "bench/support/cutrelay.h"
 
 namespace {
@@ -35,23 +36,9 @@ struct TMeasure {
   bool Ok = false;  // exit codes as expected and the file equal to the served one
 };
 
-pid_t Spawn(const std::vector<std::string>& Argv, const std::string& WorkDir) {
-  const pid_t Pid = fork();
-  if (Pid != 0) return Pid;
-  if (chdir(WorkDir.c_str()) != 0) _exit(126);
-  const int Null = open("/dev/null", O_WRONLY);
-  dup2(Null, 1);
-  dup2(Null, 2);
-  std::vector<char*> Args;
-  for (const auto& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
-  Args.push_back(nullptr);
-  execvp(Args[0], Args.data());
-  _exit(127);
-}
-
 int RunWait(const std::vector<std::string>& Argv, const std::string& WorkDir) {
   int Status = 0;
-  waitpid(Spawn(Argv, WorkDir), &Status, 0);
+  waitpid(SpawnQuiet(Argv, WorkDir), &Status, 0);
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
 }
 
@@ -106,7 +93,7 @@ int main(int argc, char** argv) {
 
   const int Port = FreePort();
   std::ofstream(Work + "/nginx.conf") << NginxConfig(Work, Port);
-  const pid_t Nginx = Spawn({"nginx", "-p", Work, "-e", Work + "/error.log", "-c", Work + "/nginx.conf"}, Work);
+  const pid_t Nginx = SpawnQuiet({"nginx", "-p", Work, "-e", Work + "/error.log", "-c", Work + "/nginx.conf"}, Work);
   if (!WaitForPort(Port)) {
     std::fprintf(stderr, "nginx did not start\n");
     return 1;
