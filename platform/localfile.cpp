@@ -167,19 +167,3 @@ void TLocalFileWriter::Discard() {
   if (Info.st_dev != Device_ || Info.st_ino != Inode_) return;
   ::unlink(TempName_.c_str());
 }
-
-void TLocalFileWriter::Keep() {
-  CloseQuietly();
-  Created_ = false;
-}
-
-bool WriteLocalFile(const std::string& FinalName, const std::string& Data, std::string& Reason) {
-  TLocalFileWriter File;
-  if (!File.Create(FinalName, Reason)) return false;
-  const auto Size = static_cast<std::int64_t>(Data.size());
-  if (File.Write(Data.data(), Size) != Size) {
-    Reason = File.LastReason();
-    return false;
-  }
-  return File.Commit(Reason);
-}
