@@ -182,7 +182,6 @@ class THTTPSend : public TNetClient {
   bool ContinueKept_ = false;    // the kept connection's server has sent 100
   TStream* Target_ = nullptr;    // where the current response body goes
   std::unique_ptr<char[]> Piece_;  // body bytes between socket and stream
-  std::int64_t PieceSize_ = 0;
   // Declared last so it is released before the lists and the document.
   TTCPBlockSocket Sock_;
 };
