@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -209,10 +210,16 @@ std::string ChooseBoundary(const std::string& First, TStream& File, std::int64_t
 // The multipart body as one stream: the part header, Size bytes of the
 // file, the closing delimiter. When the file ends early the stream ends
 // there too, so the request fails instead of sending a short part.
+// With Watched set, each piece of the file is searched for that boundary as
+// it passes (no second pass over the file before sending): where it occurs
+// the stream ends before the piece, so the request is cut short and no
+// delimiter from the file reaches the server, and Collided() says why.
 class TMultipartStream : public TStream {
  public:
-  TMultipartStream(std::string Head, TStream& File, std::int64_t FileSize, std::string Tail)
-      : Head_(std::move(Head)), Tail_(std::move(Tail)), File_(File), FileSize_(FileSize) {}
+  TMultipartStream(std::string Head, TStream& File, std::int64_t FileSize, std::string Tail, std::string Watched = "")
+      : Head_(std::move(Head)), Tail_(std::move(Tail)), Watched_(std::move(Watched)), File_(File), FileSize_(FileSize) {}
+
+  bool Collided() const { return Collided_; }
 
   std::int64_t Read(void* Buffer, std::int64_t Count) override {
     auto* Out = static_cast<char*>(Buffer);
@@ -230,6 +237,8 @@ class TMultipartStream : public TStream {
     const std::int64_t Base = Origin == TSeekOrigin::Begin ? 0 : Origin == TSeekOrigin::Current ? Position_ : Size();
     if (Base + Offset < 0 || Base + Offset > Size()) return -1;
     Position_ = Base + Offset;
+    Carried_.clear();
+    Collided_ = false;
     const std::int64_t HeadSize = static_cast<std::int64_t>(Head_.size());
     File_.SetPosition(std::clamp<std::int64_t>(Position_ - HeadSize, 0, FileSize_));
     return Position_;
@@ -241,7 +250,15 @@ class TMultipartStream : public TStream {
   std::int64_t ReadPart(char* Out, std::int64_t Count) {
     const std::int64_t HeadSize = static_cast<std::int64_t>(Head_.size());
     if (Position_ < HeadSize) return CopyText(Head_, Position_, Out, Count);
-    if (Position_ < HeadSize + FileSize_) return File_.Read(Out, std::min(Count, HeadSize + FileSize_ - Position_));
+    if (Position_ < HeadSize + FileSize_) {
+      if (Collided_) return 0;
+      const std::int64_t Got = File_.Read(Out, std::min(Count, HeadSize + FileSize_ - Position_));
+      if (Got > 0 && !Watched_.empty() && Holds(Out, static_cast<std::size_t>(Got))) {
+        Collided_ = true;
+        return 0;
+      }
+      return Got;
+    }
     return CopyText(Tail_, Position_ - HeadSize - FileSize_, Out, Count);
   }
   static std::int64_t CopyText(const std::string& Text, std::int64_t From, char* Out, std::int64_t Count) {
@@ -251,8 +268,29 @@ class TMultipartStream : public TStream {
     return Length;
   }
 
+  // Whether Watched_ occurs in Data or across the edge from the bytes
+  // before it; the last bytes of Data are kept for the next edge.
+  bool Holds(const char* Data, std::size_t Size) {
+    bool Found = false;
+    const auto Check = [&](const char* Base, std::size_t At) {
+      Found = Found || (At >= BoundaryDigits && std::memcmp(Base + At - BoundaryDigits, Watched_.data(), BoundaryDigits) == 0);
+    };
+    const std::size_t Keep = Watched_.size() - 1;
+    std::string Edge = Carried_ + std::string(Data, std::min(Size, Keep));
+    ForEachMark(Edge.data(), Edge.size(), [&](std::size_t At) { Check(Edge.data(), At); });
+    ForEachMark(Data, Size, [&](std::size_t At) { Check(Data, At); });
+    if (Size >= Keep)
+      Carried_.assign(Data + Size - Keep, Keep);
+    else
+      Carried_ = Edge.substr(Edge.size() - std::min(Edge.size(), Keep));
+    return Found;
+  }
+
   std::string Head_;
   std::string Tail_;
+  std::string Watched_;
+  std::string Carried_;
+  bool Collided_ = false;
   TStream& File_;
   std::int64_t FileSize_;
   std::int64_t Position_ = 0;
@@ -342,8 +380,9 @@ bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string
   // meanwhile is sent as it was.
   const std::int64_t FileSize = std::max<std::int64_t>(File.Size(), 0);
   const bool Multipart = Param.Mode == JobMode::HttpPostFile;
-  const std::string Boundary = Multipart ? ChooseBoundary(FirstBoundary, File, FileSize) : std::string();
-  TMultipartStream Parts(MultipartHead(Boundary, FieldName, Path), File, FileSize, MultipartTail(Boundary));
+  std::string Boundary = FirstBoundary;
+  auto Parts = std::make_unique<TMultipartStream>(MultipartHead(Boundary, FieldName, Path), File, FileSize,
+                                                  MultipartTail(Boundary), Boundary);
   for (;;) {
     // Each file, and each attempt at it, starts as a fresh client would;
     // only a kept connection stays.
@@ -352,11 +391,22 @@ bool UploadOneFile(THTTPSend& Http, const std::string& Target, const std::string
     ConfigureClient(Http, Param);
     bool Ok = false;
     if (Multipart) {
-      Parts.SetPosition(0);
-      Http.BodySource = &Parts;
-      Http.BodySourceSize = Parts.Size();
+      Parts->SetPosition(0);
+      Http.BodySource = Parts.get();
+      Http.BodySourceSize = Parts->Size();
       Http.MimeType = "multipart/form-data; boundary=" + Boundary;
       Ok = Http.SendRequest("POST", Target);
+      if (Parts->Collided()) {
+        // The file holds the boundary: that request was cut short before
+        // it, and goes again with the first of the sequence the file lacks
+        // (one pass over the file for all candidates; not watched again,
+        // since the last candidate is used even if the file holds it).
+        Http.BodySource = nullptr;
+        Boundary = ChooseBoundary(FirstBoundary, File, FileSize);
+        Parts = std::make_unique<TMultipartStream>(MultipartHead(Boundary, FieldName, Path), File, FileSize,
+                                                   MultipartTail(Boundary));
+        continue;
+      }
     } else {
       File.SetPosition(0);
       Http.BodySource = &File;
