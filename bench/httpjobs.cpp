@@ -3,11 +3,11 @@
 // and HTTPPOSTFILE of one big file of each size, and one HTTPPUT job of many
 // small files on one kept connection against curl uploading them over one
 // connection. Each row alternates tarvo and curl Runs times and prints the
-// median wall time, the peak resident memory (largest of the runs) and the
+// median wall time, the median processor time of the client, the peak resident memory (largest of the runs) and the
 // ratio tarvo/curl of the medians, with the load average before and after.
 //
 // Usage: bench_httpjobs [big file sizes in MiB, comma-separated (1024,4096)]
-//                       [small files (2000)] [runs (5)]
+//                       [small files (2000)] [runs (5)] [only rows whose name holds this]
 // Files live on the disk under /tmp; before each client the page cache is
 // settled (sync, inputs read once) and outputs of the previous client are
 // removed; the big files are removed after their rows.
@@ -41,6 +41,7 @@ namespace fs = std::filesystem;
 
 struct TMeasure {
   double Seconds = 0;
+  double CpuSeconds = 0;  // the client's own, user and system
   long PeakKiB = 0;
   int ExitCode = -1;
 };
@@ -82,6 +83,8 @@ TMeasure Run(const std::vector<std::string>& Argv, const std::string& WorkDir) {
   TMeasure M;
   M.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   M.PeakKiB = Usage.ru_maxrss;
+  const auto Secs = [](const timeval& T) { return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_usec) / 1e6; };
+  M.CpuSeconds = Secs(Usage.ru_utime) + Secs(Usage.ru_stime);
   M.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
   return M;
 }
@@ -114,10 +117,14 @@ std::string NginxConfig(const std::string& Work, int Port, int TlsPort) {
          "    location /post { return 200 \"ok\\n\"; }\n  }\n}\n";
 }
 
-// The median time of the runs, and the largest peak memory.
+// The median time and the median processor time of the runs, and the
+// largest peak memory.
 TMeasure Summary(std::vector<TMeasure> Runs) {
+  std::sort(Runs.begin(), Runs.end(), [](const TMeasure& A, const TMeasure& B) { return A.CpuSeconds < B.CpuSeconds; });
+  const double Cpu = Runs[Runs.size() / 2].CpuSeconds;
   std::sort(Runs.begin(), Runs.end(), [](const TMeasure& A, const TMeasure& B) { return A.Seconds < B.Seconds; });
   TMeasure M = Runs[Runs.size() / 2];
+  M.CpuSeconds = Cpu;
   for (const TMeasure& R : Runs) {
     M.PeakKiB = std::max(M.PeakKiB, R.PeakKiB);
     if (R.ExitCode != 0) M.ExitCode = R.ExitCode;
@@ -127,9 +134,11 @@ TMeasure Summary(std::vector<TMeasure> Runs) {
 
 void PrintRow(const std::string& Name, double Bytes, const TMeasure& Tarvo, const TMeasure& Curl) {
   const auto Rate = [Bytes](const TMeasure& M) { return Bytes / (1 << 20) / M.Seconds; };
-  std::printf("%-30s tarvo %7.2f s %8.1f MiB/s %7ld KiB%s | curl %7.2f s %8.1f MiB/s %7ld KiB%s | ratio %.2f\n",
-              Name.c_str(), Tarvo.Seconds, Rate(Tarvo), Tarvo.PeakKiB, Tarvo.ExitCode ? " (FAILED)" : "",
-              Curl.Seconds, Rate(Curl), Curl.PeakKiB, Curl.ExitCode ? " (FAILED)" : "", Tarvo.Seconds / Curl.Seconds);
+  std::printf("%-30s tarvo %6.2f s %7.1f MiB/s cpu %5.2f s %6ld KiB%s | curl %6.2f s %7.1f MiB/s cpu %5.2f s %6ld KiB%s"
+              " | ratio %.2f\n",
+              Name.c_str(), Tarvo.Seconds, Rate(Tarvo), Tarvo.CpuSeconds, Tarvo.PeakKiB, Tarvo.ExitCode ? " (FAILED)" : "",
+              Curl.Seconds, Rate(Curl), Curl.CpuSeconds, Curl.PeakKiB, Curl.ExitCode ? " (FAILED)" : "",
+              Tarvo.Seconds / Curl.Seconds);
   std::fflush(stdout);
 }
 
@@ -158,6 +167,7 @@ int main(int argc, char** argv) {
   const std::vector<long> Sizes = SizeList(argc > 1 ? argv[1] : "1024,4096");
   const int SmallCount = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int Runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  const std::string Only = argc > 4 ? argv[4] : "";
   const std::string Tarvo = fs::canonical("/proc/self/exe").parent_path() / "tarvo";
   char Template[] = "/tmp/tarvo-bench-http-XXXXXX";
   const std::string Work = mkdtemp(Template);
@@ -198,6 +208,7 @@ int main(int argc, char** argv) {
   // Runs both clients Runs times, curl first in every other round.
   const auto Compare = [&](const std::string& Name, double Bytes, const std::function<TMeasure()>& Ours,
                            const std::function<TMeasure()>& Theirs) {
+    if (Name.find(Only) == std::string::npos) return;
     std::vector<TMeasure> OurRuns, TheirRuns;
     for (int Round = 0; Round < Runs; ++Round) {
       if (Round % 2 == 1) TheirRuns.push_back(Theirs());

@@ -402,10 +402,10 @@ std::string_view TBlockSocket::ReceiveSocketView(std::int32_t Timeout) {
       return {};
     }
   }
-  if (ReceiveScratch_.size() < static_cast<std::size_t>(Count)) ReceiveScratch_.resize(static_cast<std::size_t>(Count));
-  const std::int64_t Received = ReceiveRaw(ReceiveScratch_.data(), Count);
+  ReceiveScratch_.Reserve(static_cast<std::size_t>(Count));
+  const std::int64_t Received = ReceiveRaw(ReceiveScratch_.Data(), Count);
   if (LastErrorCode != 0 || Received <= 0) return {};
-  return std::string_view(ReceiveScratch_.data(), static_cast<std::size_t>(Received));
+  return std::string_view(ReceiveScratch_.Data(), static_cast<std::size_t>(Received));
 }
 
 std::string TBlockSocket::ReceiveSocketPacket(std::int32_t Timeout) { return std::string(ReceiveSocketView(Timeout)); }
@@ -720,12 +720,11 @@ void TBlockSocket::SendBlock(const std::string& Data) {
 void TBlockSocket::SendStream(TStream& Stream) {
   std::int64_t Remaining = Stream.Size() - Stream.Position();
   const std::int64_t Piece = std::max<std::int32_t>(SendMaxChunk, 1);
-  std::string Buffer;
+  TPageBuffer Buffer(static_cast<std::size_t>(std::min(Piece, std::max<std::int64_t>(Remaining, 1))));
   while (Remaining > 0) {
-    Buffer.resize(static_cast<std::size_t>(std::min(Piece, Remaining)));
-    const std::int64_t Read = Stream.Read(Buffer.data(), static_cast<std::int64_t>(Buffer.size()));
+    const std::int64_t Read = Stream.Read(Buffer.Data(), std::min(Piece, Remaining));
     if (Read <= 0) return;
-    SendBuffer(Buffer.data(), Read);
+    SendBuffer(Buffer.Data(), Read);
     if (LastErrorCode != 0) return;
     Remaining -= Read;
   }

@@ -24,6 +24,7 @@
 #include "net/sockapi.h"
 #include "net/sockerrors.h"
 #include "net/tlslib.h"
+#include "util/pagebuffer.h"
 #include "util/streams.h"
 
 // What a status report is about; the value text of each is in the comment.
@@ -265,7 +266,7 @@ class TBlockSocket {
   std::string_view ReceiveSocketView(std::int32_t Timeout);
 
  private:
-  std::string ReceiveScratch_;
+  TPageBuffer ReceiveScratch_;
 };
 
 // Version of the SOCKS protocol spoken to the proxy.

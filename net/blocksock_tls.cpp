@@ -85,6 +85,10 @@ void TTCPBlockSocket::SetTlsEnabled(bool Value) {
 
 void TTCPBlockSocket::SetUpTlsContext() {
   SSL_CTX_set_cipher_list(TlsContext, SSLCiphers.c_str());
+  // TLS 1.3 suites in the order browsers offer them: AES-128-GCM first
+  // encrypts and decrypts about a quarter faster than AES-256-GCM, the
+  // library's first choice, for bulk transfers at both ends.
+  SSL_CTX_set_ciphersuites(TlsContext, "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256");
   // The session takes in as much as has arrived with each read of the
   // socket, instead of a header and then a body per record (see
   // HoldsWholeRecords).

@@ -553,8 +553,8 @@ bool THTTPSend::StoreBody(const char* Data, std::int64_t Count) {
 }
 
 char* THTTPSend::Piece() {
-  if (!Piece_) Piece_ = std::make_unique<char[]>(static_cast<std::size_t>(kBodyPiece));
-  return Piece_.get();
+  Piece_.Reserve(static_cast<std::size_t>(kBodyPiece));
+  return Piece_.Data();
 }
 
 // What is buffered, else what arrives within one wait of Timeout, at most

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "net/blocksock.h"
+#include "util/pagebuffer.h"
 #include "protocols/netclient.h"
 #include "util/textutil.h"
 #include "util/streams.h"
@@ -181,7 +182,7 @@ class THTTPSend : public TNetClient {
   bool ResponseSeen_ = false;    // a byte of the response has arrived
   bool ContinueKept_ = false;    // the kept connection's server has sent 100
   TStream* Target_ = nullptr;    // where the current response body goes
-  std::unique_ptr<char[]> Piece_;  // body bytes between socket and stream
+  TPageBuffer Piece_;  // body bytes between socket and stream
   // Declared last so it is released before the lists and the document.
   TTCPBlockSocket Sock_;
 };
