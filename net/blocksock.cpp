@@ -680,14 +680,13 @@ std::int64_t TBlockSocket::SendBuffer(const void* Buffer, std::int64_t Length) {
     const std::int64_t Piece = std::min<std::int64_t>(Length - Sent, SendMaxChunk);
     if (Piece <= 0) break;
     ThrottleTransfer(Piece, MaxSendBandwidth, NextSendTime);
-    // Not blocking: poll() promises room for some bytes, not for the whole
-    // piece; the rest goes in the next pass after another bounded wait.
-    std::int64_t Result = -1;
-    while (WaitSendRoom()) {
-      bool WouldBlock = false;
-      Result = SendToSocketNow(SocketHandle, Data + Sent, Piece, WouldBlock);
-      if (!WouldBlock) break;
-    }
+    // Not blocking: the send is tried at once (a bulk sender mostly finds
+    // room, and a wait per piece is a system call per piece), and waited
+    // for only when the socket is full; poll() promises room for some
+    // bytes, not for the whole piece, so the rest goes in the next pass.
+    bool WouldBlock = false;
+    std::int64_t Result = SendToSocketNow(SocketHandle, Data + Sent, Piece, WouldBlock);
+    while (WouldBlock && WaitSendRoom()) Result = SendToSocketNow(SocketHandle, Data + Sent, Piece, WouldBlock);
     if (LastErrorCode != 0) break;  // no room within SendTimeout
     RecordResult(Result);
     if (LastErrorCode != 0) break;
