@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/benchfiles.h"
+#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
 
 namespace fs = std::filesystem;
@@ -45,19 +47,7 @@ struct TMeasure {
 // resident set of the process.
 TMeasure Measure(const std::vector<std::string>& Argv, const std::string& WorkDir) {
   const auto Start = std::chrono::steady_clock::now();
-  const pid_t Pid = fork();
-  if (Pid == 0) {
-    const int Null = open("/dev/null", O_RDWR);
-    dup2(Null, 0);
-    dup2(Null, 1);
-    dup2(Null, 2);
-    if (chdir(WorkDir.c_str()) != 0) _exit(126);
-    std::vector<char*> Args;
-    for (const auto& Arg : Argv) Args.push_back(const_cast<char*>(Arg.c_str()));
-    Args.push_back(nullptr);
-    execvp(Args[0], Args.data());
-    _exit(127);
-  }
+  const pid_t Pid = SpawnQuiet(Argv, WorkDir);
   int Status = 0;
   rusage Usage{};
   wait4(Pid, &Status, 0, &Usage);
@@ -69,17 +59,6 @@ TMeasure Measure(const std::vector<std::string>& Argv, const std::string& WorkDi
 }
 
 
-
-void WriteRandomFile(const std::string& Path, long long Size, std::mt19937_64& Random) {
-  std::ofstream Out(Path, std::ios::binary);
-  std::vector<std::uint64_t> Block(1 << 17);
-  while (Size > 0) {
-    for (auto& Word : Block) Word = Random();
-    const long long Piece = std::min<long long>(Size, static_cast<long long>(Block.size() * 8));
-    Out.write(reinterpret_cast<const char*>(Block.data()), Piece);
-    Size -= Piece;
-  }
-}
 
 std::string Name(int Index) {
   char Text[32];

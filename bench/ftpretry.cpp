@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/benchfiles.h"
 #include "bench/support/benchports.h"
 #include "bench/support/benchspawn.h"
 
@@ -44,18 +45,6 @@ int Run(const std::vector<std::string>& Argv, double& Seconds) {
   waitpid(Pid, &Status, 0);
   Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
-}
-
-void WriteRandomFile(const std::string& Path, long long Size) {
-  std::mt19937_64 Random(18);
-  std::ofstream Out(Path, std::ios::binary);
-  std::vector<std::uint64_t> Block(1 << 17);
-  while (Size > 0) {
-    for (auto& Word : Block) Word = Random();
-    const long long Piece = std::min<long long>(Size, static_cast<long long>(Block.size() * 8));
-    Out.write(reinterpret_cast<const char*>(Block.data()), Piece);
-    Size -= Piece;
-  }
 }
 
 bool SameFile(const std::string& A, const std::string& B) {
@@ -111,7 +100,8 @@ int main(int argc, char** argv) {
   const std::string Work = mkdtemp(Template);
   const std::string Root = Work + "/root", In = Work + "/in";
   fs::create_directories(Root);
-  WriteRandomFile(Root + "/big.bin", Size);
+  std::mt19937_64 Random(18);
+  WriteRandomFile(Root + "/big.bin", Size, Random);
 
   std::vector<TRow> Rows;
   const auto Fetch = [&](const std::string& Client, bool Cutting, const auto& MakeArgv) {

@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
 
 #include "net/blocksock.h"
@@ -45,20 +46,6 @@ using Clock = std::chrono::steady_clock;
 
 
 
-pid_t Spawn(const std::vector<std::string>& Argv) {
-  const pid_t Pid = fork();
-  if (Pid != 0) return Pid;
-  const int Null = open("/dev/null", O_RDWR);
-  dup2(Null, 0);
-  dup2(Null, 1);
-  dup2(Null, 2);
-  std::vector<char*> Args;
-  for (const auto& Arg : Argv) Args.push_back(const_cast<char*>(Arg.c_str()));
-  Args.push_back(nullptr);
-  execv(Args[0], Args.data());
-  _exit(127);
-}
-
 struct TRun {
   double Seconds = 0;
   long PeakKiB = 0;
@@ -69,7 +56,7 @@ struct TRun {
 TRun RunPeer(const std::vector<std::string>& Argv) {
   TRun Run;
   const auto Start = Clock::now();
-  const pid_t Pid = Spawn(Argv);
+  const pid_t Pid = SpawnQuiet(Argv);
   int Status = 0;
   rusage Usage{};
   wait4(Pid, &Status, 0, &Usage);
@@ -198,7 +185,7 @@ int main(int argc, char** argv) {
       << (Tls ? "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
                 "require_ssl_reuse=YES\nrsa_cert_file=" + Cert + "\nrsa_private_key_file=" + Work + "/key.pem\n"
               : std::string());
-  const pid_t Server = Spawn({"/usr/sbin/vsftpd", Work + "/vsftpd.conf"});
+  const pid_t Server = SpawnQuiet({"/usr/sbin/vsftpd", Work + "/vsftpd.conf"});
   for (int I = 0; I < 100 && !PortOpen(Port); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   const std::string Url = "ftp://127.0.0.1:" + std::to_string(Port) + "/pub/";

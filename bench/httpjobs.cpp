@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
 
 #include <arpa/inet.h>
@@ -46,22 +47,6 @@ struct TMeasure {
   int ExitCode = -1;
 };
 
-pid_t Spawn(const std::vector<std::string>& Argv, const std::string& WorkDir, bool Quiet) {
-  const pid_t Pid = fork();
-  if (Pid != 0) return Pid;
-  if (!WorkDir.empty() && chdir(WorkDir.c_str()) != 0) _exit(126);
-  if (Quiet) {
-    const int Null = open("/dev/null", O_WRONLY);
-    dup2(Null, 1);
-    dup2(Null, 2);
-  }
-  std::vector<char*> Args;
-  for (const auto& A : Argv) Args.push_back(const_cast<char*>(A.c_str()));
-  Args.push_back(nullptr);
-  execvp(Args[0], Args.data());
-  _exit(127);
-}
-
 // Flushes what earlier rows wrote and reads the inputs once, so that each
 // client starts from the same state of the page cache.
 void Settle(const std::vector<std::string>& Inputs) {
@@ -76,7 +61,7 @@ void Settle(const std::vector<std::string>& Inputs) {
 
 TMeasure Run(const std::vector<std::string>& Argv, const std::string& WorkDir) {
   const auto Start = std::chrono::steady_clock::now();
-  const pid_t Pid = Spawn(Argv, WorkDir, true);
+  const pid_t Pid = SpawnQuiet(Argv, WorkDir);
   int Status = 0;
   rusage Usage{};
   wait4(Pid, &Status, 0, &Usage);
@@ -184,7 +169,7 @@ int main(int argc, char** argv) {
   int TlsPort = FreePort();
   while (TlsPort == Port) TlsPort = FreePort();
   WriteText(Work + "/nginx.conf", NginxConfig(Work, Port, TlsPort));
-  const pid_t Nginx = Spawn({"nginx", "-p", Work, "-e", Work + "/error.log", "-c", Work + "/nginx.conf"}, Work, true);
+  const pid_t Nginx = SpawnQuiet({"nginx", "-p", Work, "-e", Work + "/error.log", "-c", Work + "/nginx.conf"}, Work);
   if (!WaitForPort(Port) || !WaitForPort(TlsPort)) {
     std::fprintf(stderr, "nginx did not start\n");
     return 1;

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
 
 #include "net/blocksock.h"
@@ -42,20 +43,6 @@ double Now() {
 
 
 
-pid_t Spawn(const std::vector<std::string>& Argv) {
-  const pid_t Pid = ::fork();
-  if (Pid != 0) return Pid;
-  const int Null = ::open("/dev/null", O_RDWR);
-  ::dup2(Null, 0);
-  ::dup2(Null, 1);
-  ::dup2(Null, 2);
-  std::vector<char*> Args;
-  for (const std::string& Arg : Argv) Args.push_back(const_cast<char*>(Arg.c_str()));
-  Args.push_back(nullptr);
-  ::execvp(Args[0], Args.data());
-  ::_exit(127);
-}
-
 // Runs Work in a child process; its exit status says whether it succeeded.
 TRun Measure(const std::function<bool()>& Work) {
   const double Start = Now();
@@ -74,7 +61,7 @@ TRun Measure(const std::function<bool()>& Work) {
 // curl's own peak memory: measured around the exec itself.
 TRun MeasureCurl(const std::vector<std::string>& Argv) {
   const double Start = Now();
-  const pid_t Pid = Spawn(Argv);
+  const pid_t Pid = SpawnQuiet(Argv);
   int Status = 0;
   rusage Usage{};
   ::wait4(Pid, &Status, 0, &Usage);
@@ -145,7 +132,7 @@ int main(int argc, char** argv) {
     std::ofstream(Dir + "/www/small/f" + std::to_string(I) + ".txt") << std::string(512 + I % 1024, 'a' + I % 26);
   const int Port = FreePort();
   std::ofstream(Dir + "/nginx.conf") << NginxConfig(Dir, Port);
-  const pid_t Nginx = Spawn({"nginx", "-p", Dir, "-c", Dir + "/nginx.conf"});
+  const pid_t Nginx = SpawnQuiet({"nginx", "-p", Dir, "-c", Dir + "/nginx.conf"});
   for (int I = 0; I < 200 && !PortOpen(Port); ++I) std::this_thread::sleep_for(std::chrono::milliseconds(25));
 
   const std::string Base = "http://127.0.0.1:" + std::to_string(Port);

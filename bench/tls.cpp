@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 
 #include "net/blocksock.h"
 #include "util/streams.h"
@@ -57,23 +58,6 @@ double Seconds(std::chrono::steady_clock::time_point Start) {
 
 
 
-pid_t Spawn(const std::vector<std::string>& Argv, const std::string& WorkDir, bool Quiet) {
-  const pid_t Pid = fork();
-  if (Pid != 0) return Pid;
-  if (!WorkDir.empty() && chdir(WorkDir.c_str()) != 0) _exit(126);
-  if (Quiet) {
-    const int Null = open("/dev/null", O_RDWR);
-    dup2(Null, 0);
-    dup2(Null, 1);
-    dup2(Null, 2);
-  }
-  std::vector<char*> Args;
-  for (const auto& Arg : Argv) Args.push_back(const_cast<char*>(Arg.c_str()));
-  Args.push_back(nullptr);
-  execvp(Args[0], Args.data());
-  _exit(127);
-}
-
 int Wait(pid_t Pid) {
   int Status = 0;
   waitpid(Pid, &Status, 0);
@@ -105,9 +89,9 @@ double SocketLayerRun(int Port, std::int64_t Expected) {
 
 double CurlRun(int Port, std::int64_t Expected) {
   const auto Start = std::chrono::steady_clock::now();
-  const pid_t Pid = Spawn({"curl", "-s", "-k", "--http1.1", "-o", "/dev/null",
+  const pid_t Pid = SpawnQuiet({"curl", "-s", "-k", "--http1.1", "-o", "/dev/null",
                            "https://127.0.0.1:" + std::to_string(Port) + "/file.bin"},
-                          "", true);
+                          "");
   const int Code = Wait(Pid);
   const double Elapsed = Seconds(Start);
   // s_server ends the session without a Content-Length, so curl may
@@ -162,9 +146,9 @@ int main(int argc, char** argv) {
   const TSocketInterfaceGuard SocketInterface;
   char Template[] = "/tmp/tarvo-bench-tls-XXXXXX";
   const std::string Dir = mkdtemp(Template);
-  if (Wait(Spawn({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+  if (Wait(SpawnQuiet({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                   "-keyout", "key.pem", "-out", "cert.pem", "-days", "1", "-subj", "/CN=localhost"},
-                 Dir, true)) != 0) {
+                 Dir)) != 0) {
     std::fprintf(stderr, "openssl req failed\n");
     return 1;
   }
@@ -175,9 +159,9 @@ int main(int argc, char** argv) {
     close(Fd);
   }
   const int OpensslPort = FreePort();
-  const pid_t Openssl = Spawn({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(OpensslPort), "-cert",
+  const pid_t Openssl = SpawnQuiet({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(OpensslPort), "-cert",
                                "cert.pem", "-key", "key.pem", "-WWW", "-quiet"},
-                              Dir, true);
+                              Dir);
   const TResult FromOpenssl = Measure(OpensslPort, Size);
   Stop(Openssl);
 
@@ -188,7 +172,7 @@ int main(int argc, char** argv) {
     std::fputs(NginxConf(Dir, NginxPort).c_str(), Conf);
     std::fclose(Conf);
   }
-  const pid_t Nginx = Spawn({"nginx", "-c", Dir + "/nginx.conf", "-p", Dir}, Dir, true);
+  const pid_t Nginx = SpawnQuiet({"nginx", "-c", Dir + "/nginx.conf", "-p", Dir}, Dir);
   const TResult FromNginx = Measure(NginxPort, Size);
   Stop(Nginx);
   std::filesystem::remove_all(Dir);
