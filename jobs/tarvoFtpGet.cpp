@@ -112,7 +112,6 @@ std::int32_t FetchListedFiles(TFTPSend& Ftp, TFtpRetrySession& Session, const Tt
 
   // The listing is taken once: a new logon goes on with the file that
   // failed, and files already fetched are not fetched again.
-
   TLazyMask Mask(Remote.Mask);
   for (int Index = 0; Index < Ftp.FtpList().Count(); ++Index) {
     const TFTPListRec& Entry = *Ftp.FtpList().EntryAt(Index);

@@ -49,9 +49,13 @@ std::string FtpRetryReason(const TFTPSend& Ftp) {
 TFtpRetrySession::TFtpRetrySession(TFTPSend& Ftp, const TtarvoParam& Param)
     : Ftp_(Ftp), Param_(Param), Budget_(Param.Retries, Param.RetryDelay) {}
 
+bool TFtpRetrySession::RetryLeft() {
+  return IsFtpConnectionLost(Ftp_) && Budget_.RetryAfter(FtpRetryReason(Ftp_));
+}
+
 std::int32_t TFtpRetrySession::LogOn() {
   while (!Ftp_.LogOn()) {
-    if (!IsFtpConnectionLost(Ftp_) || !Budget_.RetryAfter(FtpRetryReason(Ftp_))) {
+    if (!RetryLeft()) {
       Ended_ = true;
       return WriteLog("Login error. " + Ftp_.ResultString(), 1);
     }
@@ -72,8 +76,7 @@ std::int32_t TFtpRetrySession::EnterDirectory(const std::string& Directory, cons
 }
 
 TFtpRecovery TFtpRetrySession::Recover() {
-  if (Ended_ || !IsFtpConnectionLost(Ftp_) || !Budget_.RetryAfter(FtpRetryReason(Ftp_)))
-    return TFtpRecovery::NotRetried;
+  if (Ended_ || !RetryLeft()) return TFtpRecovery::NotRetried;
   return Reconnect() ? TFtpRecovery::Resumed : TFtpRecovery::Ended;
 }
 
@@ -83,7 +86,7 @@ bool TFtpRetrySession::Reconnect() {
     if (!Directory_ || Ftp_.ChangeDirectory(*Directory_)) return true;
     // The directory was entered before: only a lost connection keeps us
     // out of it now.
-    if (!IsFtpConnectionLost(Ftp_) || !Budget_.RetryAfter(FtpRetryReason(Ftp_))) {
+    if (!RetryLeft()) {
       Ended_ = true;
       WriteLog(ErrorPrefix_ + Ftp_.ResultString(), 1);
       return false;

@@ -72,6 +72,9 @@ class TFtpRetrySession {
   bool Ended() const { return Ended_; }
 
  private:
+  // When the last failure lost the connection and the budget has a retry
+  // left: logs the Retry line, waits, and says yes.
+  bool RetryLeft();
   bool Reconnect();
 
   TFTPSend& Ftp_;

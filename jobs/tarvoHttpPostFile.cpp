@@ -20,8 +20,8 @@
 #include "platform/localfile.h"
 #include "platform/memory.h"
 #include "protocols/httpsend.h"
-#include "util/pagebuffer.h"
 #include "util/codec.h"
+#include "util/pagebuffer.h"
 #include "util/textutil.h"
 
 namespace {
@@ -132,13 +132,7 @@ __attribute__((target("avx2"))) std::size_t WidePlaces(const char* Data, std::si
       for (auto Mask = static_cast<unsigned>(_mm256_movemask_epi8(Steps[Step])); Mask != 0; Mask &= Mask - 1)
         Place(At + Step * 32 + static_cast<std::size_t>(__builtin_ctz(Mask)));
   }
-  for (; At + 32 + Length - 1 <= Size; At += 32) {
-    const __m256i Heads = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Data + At));
-    const __m256i Ends = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Data + At + Length - 1));
-    auto Mask = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(Heads, Firsts), _mm256_cmpeq_epi8(Ends, Lasts))));
-    for (; Mask != 0; Mask &= Mask - 1) Place(At + static_cast<std::size_t>(__builtin_ctz(Mask)));
-  }
+  // The last bytes, fewer than 128 plus the mark, are left to NarrowPlaces.
   return At;
 }
 #endif

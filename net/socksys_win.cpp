@@ -2,7 +2,6 @@
 // are the ones the program uses everywhere, so nothing is mapped.
 #include "net/sockapi.h"
 
-
 #include <algorithm>
 #include <climits>
 #include <mutex>
@@ -201,4 +200,3 @@ bool SocketLingersZero(TSocket Handle) {
   if (getsockopt(Handle, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&Value), &Length) != 0) return false;
   return Value.l_onoff != 0 && Value.l_linger == 0;
 }
-

@@ -16,10 +16,10 @@
 #include <string>
 
 #include "net/blocksock.h"
-#include "util/pagebuffer.h"
 #include "protocols/netclient.h"
-#include "util/textutil.h"
+#include "util/pagebuffer.h"
 #include "util/streams.h"
+#include "util/textutil.h"
 
 // The body length a response head announces by its Content-Length lines
 // (RFC 9112, 6.3), read the same way by the engine and the jobs: -1 when

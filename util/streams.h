@@ -24,7 +24,6 @@ class TStream {
   // Truncates or extends; the position is kept within the new size.
   virtual bool SetSize(std::int64_t NewSize) = 0;
 
-
   std::int64_t Position() { return Seek(0, TSeekOrigin::Current); }
   void SetPosition(std::int64_t NewPosition) { Seek(NewPosition, TSeekOrigin::Begin); }
 };
