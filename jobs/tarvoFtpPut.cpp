@@ -11,17 +11,19 @@
 
 namespace {
 
-// Steps of one local file from the upload on; returns the job status after
-// it. A file we cannot read is our failure, not the server's: one error line
-// with status 2, and the next file follows.
 // After a lost connection the file goes on from what the server already
 // holds of it when the new session can restart a binary transfer and SIZE
-// tells how much that is; otherwise it is sent whole again.
-std::int64_t ResumeOffset(TFTPSend& Ftp, const std::string& Name) {
-  if (!Ftp.BinaryMode || !Ftp.CanResume()) return 0;
+// tells how much that is; otherwise it is sent whole again. Only a file
+// this run's upload was accepted into is continued: until then the remote
+// name may hold an older file, whose size says nothing about ours.
+std::int64_t ResumeOffset(TFTPSend& Ftp, const std::string& Name, bool Accepted) {
+  if (!Accepted || !Ftp.BinaryMode || !Ftp.CanResume()) return 0;
   return std::max<std::int64_t>(Ftp.QueryFileSize(Name), 0);
 }
 
+// Steps of one local file from the upload on; returns the job status after
+// it. A file we cannot read is our failure, not the server's: one error line
+// with status 2, and the next file follows.
 std::int32_t SendFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoParam& Param, const std::string& Name,
                       const std::string& LocalDir, std::int32_t Result) {
   const std::string LocalName = LocalDir + Name;
@@ -29,14 +31,16 @@ std::int32_t SendFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoPara
   if (!File.Open(LocalName, TFileMode::OpenRead))
     return WriteLog("Can not read local file " + LocalName + " (" + std::strerror(errno) + ")", 2);
   std::int64_t Offset = 0;
+  bool Accepted = false;
   while (!Ftp.UploadFromStream(Name, File, Offset)) {
+    Accepted = Accepted || Ftp.UploadAccepted();
     const TFtpRecovery Next = Session.Recover();
     if (Next == TFtpRecovery::Ended) return 1;
     if (Next == TFtpRecovery::NotRetried) {
       WriteLog("ERROR: PUT ERROR " + Name, 0);
       return WriteLog(Ftp.ResultString(), 1);
     }
-    Offset = ResumeOffset(Ftp, Name);
+    Offset = ResumeOffset(Ftp, Name, Accepted);
   }
   File.Close();
   const std::int64_t RemoteSize = Ftp.QueryFileSize(Name);

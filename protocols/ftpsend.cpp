@@ -391,6 +391,7 @@ struct TFTPSendDetail {
   }
 
   static bool Store(TFTPSend& Self, TStream& Source, const std::string& Command, std::int64_t Offset) {
+    Self.UploadAccepted_ = false;
     if (!Self.OpenDataChannel()) return false;
     TDataConnectionGuard Guard(*Self.DSock_);
     Self.SendCommand(Self.BinaryMode ? "TYPE I" : "TYPE A");
@@ -404,6 +405,7 @@ struct TFTPSendDetail {
     if (Offset > 0 && !IsIntermediate(Self.SendCommand("REST " + std::to_string(Offset)))) return false;
     Source.SetPosition(Offset);
     if (!IsPreliminary(Self.SendCommand(Command))) return false;
+    Self.UploadAccepted_ = true;
     return Self.SendDataChannel(Source);
   }
 };

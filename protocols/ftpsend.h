@@ -198,6 +198,10 @@ class TFTPSend : public TNetClient {
   // "STOR " + FileName from Source, which the caller opened and owns, from Offset to its end;
   // with Offset above 0 and CanResume, "REST " + Offset goes first (else the whole file is sent).
   virtual bool UploadFromStream(const std::string& FileName, TStream& Source, std::int64_t Offset = 0);
+  // True when the server accepted the last upload command (a 1xx reply), so
+  // the remote file now holds what that upload sent rather than whatever
+  // was there before.
+  bool UploadAccepted() const { return UploadAccepted_; }
   // "STOR " + FileName from DataStream or DirectFileName; when resuming,
   // continues after the size the server reports for the file.
   virtual bool Upload(const std::string& FileName, bool Resume);
@@ -248,6 +252,7 @@ class TFTPSend : public TNetClient {
   std::string DataPort_;
   std::int32_t SocketError_ = 0;
   bool CanResume_ = false;
+  bool UploadAccepted_ = false;
   bool IsTLS_ = false;
   bool IsDataTLS_ = false;
   bool ListingTooLarge_ = false;

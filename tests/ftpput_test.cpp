@@ -313,3 +313,15 @@ TEST(FtpPutJobPaths, DirectoryPartOfTheLocalPath) {
   EXPECT_EQ(FtpPutLocalDirectory("/x.csv"), "/");
   EXPECT_EQ(FtpPutLocalDirectory("out/../box/*"), Cwd + "/box/");
 }
+
+TEST(FtpPutJobScripted, AnOlderRemoteFileOfTheSameNameIsNotContinued) {
+  TempDir Work, Store;
+  fs::create_directories(Work / "out");
+  WriteFile(Work / "out/1.txt", std::string(5000, 'n'));
+  WriteFile(Store / "1.txt", std::string(5000, 'o'));  // the last run's copy: same size, other bytes
+  const auto Result = RunScripted(Script({Once(Action("STOR", "1.txt", "drop"))}), Work, Store,
+                                  {{"Retries", "1"}, {"RetryDelay", "5"}, {"DeleteMode", "true"}});
+  EXPECT_TRUE(ReadFile(Store / "1.txt") == std::string(5000, 'n'));
+  EXPECT_EQ(Contains(Result.Transcript, "REST 5000"), "no");
+  EXPECT_EQ(Result.Run.ExitCode, 0);
+}
