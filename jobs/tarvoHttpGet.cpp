@@ -128,6 +128,18 @@ bool HasControls(const std::string& Text) {
   return std::any_of(Text.begin(), Text.end(), [](unsigned char C) { return C < 32 || C == 127; });
 }
 
+// A modification date identifies the content only when the content had
+// stood for a minute when the server answered (RFC 7232, 2.2.2): a change
+// within the same second would not show in it.
+bool IsStrongDate(const std::string& Modified, const std::string& Date) {
+  if (Modified.empty() || Date.empty()) return false;
+  try {
+    return DecodeHttpDate(Date) - DecodeHttpDate(Modified) >= 60.0 / 86400.0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 // Notes whether a lost connection may later continue this 200's body with
 // a range request.
 void NoteResumable(TGetRun& Run) {
@@ -138,7 +150,8 @@ void NoteResumable(TGetRun& Run) {
   // A weak entity tag may not be used with If-Range.
   std::string ETag = HeaderLineValue(Lines, "ETag");
   if (ETag.rfind("W/", 0) == 0) ETag.clear();
-  Run.Validator = ETag.empty() ? HeaderLineValue(Lines, "Last-Modified") : ETag;
+  const std::string Modified = HeaderLineValue(Lines, "Last-Modified");
+  Run.Validator = !ETag.empty() ? ETag : IsStrongDate(Modified, HeaderLineValue(Lines, "Date")) ? Modified : "";
   Run.Resumable = Bytes && !Run.Validator.empty() && !HasControls(Run.Validator);
   Run.WholeSize = AnnouncedContentLength(Lines);
   Run.WholeHeaders = Lines;

@@ -410,14 +410,17 @@ TEST(HttpGetJob, ALostBodyContinuesWithARangeRequestOrStartsOver) {
   const std::string Head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n";
   const std::string Partial = "HTTP/1.1 206 Partial Content\r\nContent-Length: 60\r\nContent-Range: bytes ";
   const std::string Retry = "Retry 1 of 2 in 1 ms: Connection reset by peer";
+  const std::string Date = "Date: Thu, 04 Mar 2021 05:08:00 GMT\r\n";  // a date under a minute before is no validator
   const struct {
     std::string Offers, Second, Range, Saved, Result;
     int ExitCode;
   } Rows[] = {
       {"Accept-Ranges: bytes\r\nETag: \"v1\"\r\n", Partial + "40-99/100\r\n\r\n" + Whole.substr(40),
        "Range: bytes=40-\r\nUser-Agent", Whole, "http GET Result:206 Partial Content", 0},
-      {"Accept-Ranges: bytes\r\nETag: W/\"v1\"\r\nLast-Modified: Thu, 04 Mar 2021 05:06:08 GMT\r\n",
+      {"Accept-Ranges: bytes\r\nETag: W/\"v1\"\r\nLast-Modified: Thu, 04 Mar 2021 05:06:08 GMT\r\n" + Date,
        Head + "\r\n" + Whole, "If-Range: Thu, 04 Mar 2021 05:06:08 GMT\r\n\r\n", Whole, "http GET Result:200 OK", 0},
+      {"Accept-Ranges: bytes\r\nLast-Modified: Thu, 04 Mar 2021 05:07:30 GMT\r\n" + Date, Head + "\r\n" + Whole,
+       "GET /c HTTP/1.1\r\n", Whole, "http GET Result:200 OK", 0},
       {"Accept-Ranges: bytes\r\nETag: \"v1\"\r\n", Partial + "0-59/100\r\n\r\n" + Whole.substr(40), "If-Range: \"v1\"",
        "good copy", "ERROR: http GET Result:206 Partial Content", 1},
       {"Accept-Ranges: bytes\r\nETag: \"v1\"\r\n", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", "Range:",
@@ -439,7 +442,7 @@ TEST(HttpGetJob, ALostBodyContinuesWithARangeRequestOrStartsOver) {
     const auto Received = Server.Received();
     ASSERT_EQ(Received.size(), 2u);
     EXPECT_NE(Received[1].find(Row.Range), std::string::npos) << Received[1];
-    EXPECT_EQ(Received[1].find("Range") == std::string::npos, Row.Offers.find("bytes") == std::string::npos) << Received[1];
+    EXPECT_EQ(Received[1].find("Range") == std::string::npos, Row.Range.find("Range") == std::string::npos) << Received[1];
   }
 }
 
