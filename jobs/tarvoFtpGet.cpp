@@ -76,8 +76,10 @@ std::int32_t FetchFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoPar
   WriteLog("Getted " + TempName, 0);
 
   if (Param.DeleteMode) {
-    if (Ftp.DeleteRemote(Name))
+    if (Session.Repeat([&] { return Ftp.DeleteRemote(Name); }))
       WriteLog("Deleted " + Name, 0);
+    else if (Session.Ended())
+      Result = 1;  // the failed logon is logged; the file is still put in place
     else
       Result = WriteLog("Remote File Delete Error. " + Ftp.ResultString(), 1);
   }

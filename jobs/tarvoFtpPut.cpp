@@ -43,7 +43,9 @@ std::int32_t SendFile(TFTPSend& Ftp, TFtpRetrySession& Session, const TtarvoPara
     Offset = ResumeOffset(Ftp, Name, Accepted);
   }
   File.Close();
-  const std::int64_t RemoteSize = Ftp.QueryFileSize(Name);
+  std::int64_t RemoteSize = -1;
+  Session.Repeat([&] { return (RemoteSize = Ftp.QueryFileSize(Name)) >= 0; });
+  if (Session.Ended()) return 1;
   if (!CheckLocalFileSize(Ftp.BinaryMode, LocalName, RemoteSize)) return WriteLog("different file size.", 2);
   WriteLog("Putted " + LocalName, 0);
 

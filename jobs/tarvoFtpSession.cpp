@@ -80,6 +80,12 @@ TFtpRecovery TFtpRetrySession::Recover() {
   return Reconnect() ? TFtpRecovery::Resumed : TFtpRecovery::Ended;
 }
 
+bool TFtpRetrySession::Repeat(const std::function<bool()>& Step) {
+  while (!Step())
+    if (Recover() != TFtpRecovery::Resumed) return false;
+  return true;
+}
+
 bool TFtpRetrySession::Reconnect() {
   while (true) {
     if (LogOn() != 0) return false;

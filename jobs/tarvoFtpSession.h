@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -69,6 +70,9 @@ class TFtpRetrySession {
   // After a failed operation: when the connection was lost and a retry is
   // left, logs the Retry line, waits, and logs on again (retrying as LogOn).
   TFtpRecovery Recover();
+  // Runs Step (one command after a transfer: SIZE, DELE) again after each
+  // lost connection the budget allows; true once it succeeds.
+  bool Repeat(const std::function<bool()>& Step);
   bool Ended() const { return Ended_; }
 
  private:

@@ -397,14 +397,18 @@ TEST(FtpGetJobScripted, ALostConnectionIsResumedFromTheTemporaryFile) {
   for (int I = 0; I < 4000; ++I) Data += static_cast<char>('a' + I % 23);
   TScript Script;
   Script.Files = {{"a.dat", Data}, {"b.dat", "bbbb"}};
-  Script.Rules = {Once(Action("RETR", "a.dat", "drop_data"))};
+  Script.Rules = {Once(Action("RETR", "a.dat", "drop_data")), Once(Action("DELE", "b.dat", "drop"))};
   TempDir Work;
-  const auto Result = RunScripted(Script, Work, {{"Retries", "3"}, {"RetryDelay", "5"}, {"TouchDateMode", "False"}});
+  const auto Result = RunScripted(
+      Script, Work, {{"Retries", "3"}, {"RetryDelay", "5"}, {"TouchDateMode", "False"}, {"DeleteMode", "True"}});
   EXPECT_EQ(Result.Run.Lines,
             Join({Head,
                   {Listed("a.dat", 4000), "Retry 1 of 3 in 5 ms: Connection reset by peer", Head[1],
-                   "Getted " + Work / "in/a.dat.tmp", "renamed " + Work / "in/a.dat"},
-                  Fetched(Listed("b.dat", 4), Work / "in/b.dat", false), Tail0}));
+                   "Getted " + Work / "in/a.dat.tmp", "Deleted a.dat", "renamed " + Work / "in/a.dat",
+                   Listed("b.dat", 4), "Getted " + Work / "in/b.dat.tmp",
+                   "Retry 2 of 3 in 10 ms: Connection reset by peer", Head[1], "Deleted b.dat",
+                   "renamed " + Work / "in/b.dat"},
+                  Tail0}));
   EXPECT_TRUE(ReadFile(Work / "in/a.dat") == Data);
   EXPECT_EQ(Contains(Result.Transcript, "REST 2000"), "yes");
   EXPECT_EQ(std::count(Result.Transcript.begin(), Result.Transcript.end(), "LIST"), 1);
