@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <netinet/in.h>
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,8 +26,8 @@
 #include <vector>
 
 #include "bench/support/benchfiles.h"
-#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 
 namespace fs = std::filesystem;
 
@@ -57,8 +56,6 @@ TMeasure Measure(const std::vector<std::string>& Argv, const std::string& WorkDi
   Result.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
   return Result;
 }
-
-
 
 std::string Name(int Index) {
   char Text[32];
@@ -124,16 +121,8 @@ int main(int argc, char** argv) {
   fs::create_hard_link(Root + "/big/big.bin", Local + "/big/big.bin");
 
   const int Port = FreePort();
-  const pid_t Server = fork();
-  if (Server == 0) {
-    const int Null = open("/dev/null", O_RDWR);
-    dup2(Null, 1);
-    dup2(Null, 2);
-    setpgid(0, 0);
-    execl("/usr/bin/python3", "python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(Port).c_str(),
-          "-d", Root.c_str(), "-w", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t Server = SpawnServer(
+      {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", std::to_string(Port), "-d", Root, "-w"});
   if (!WaitForPort(Port)) {
     std::fprintf(stderr, "pyftpdlib did not start\n");
     kill(Server, SIGTERM);

@@ -7,7 +7,6 @@
 // the cut part twice), the wall time, and whether the file arrived whole.
 //
 //   build/bench_ftpretry [file MiB, default 2048]
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,16 +70,8 @@ long long ReadCount(const std::string& Path) {
 // Starts the cutting server on Port; its process group id, or -1.
 pid_t StartServer(int Port, const std::string& Root, long long Cut, const std::string& CountFile) {
   const std::string Script = std::string(TARVO_SOURCE_DIR) + "/bench/support/ftpcut_server.py";
-  const pid_t Server = fork();
-  if (Server == 0) {
-    const int Null = open("/dev/null", O_RDWR);
-    dup2(Null, 1);
-    dup2(Null, 2);
-    setpgid(0, 0);
-    execl("/usr/bin/python3", "python3", Script.c_str(), std::to_string(Port).c_str(), Root.c_str(),
-          std::to_string(Cut).c_str(), CountFile.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t Server =
+      SpawnServer({"/usr/bin/python3", Script, std::to_string(Port), Root, std::to_string(Cut), CountFile});
   return WaitForPort(Port) ? Server : -1;
 }
 

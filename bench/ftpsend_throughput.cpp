@@ -34,8 +34,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 
 #include "net/blocksock.h"
 #include "protocols/ftpsend.h"
@@ -43,8 +43,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-
 
 struct TRun {
   double Seconds = 0;

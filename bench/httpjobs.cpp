@@ -3,15 +3,15 @@
 // and HTTPPOSTFILE of one big file of each size, and one HTTPPUT job of many
 // small files on one kept connection against curl uploading them over one
 // connection. Each row alternates tarvo and curl Runs times and prints the
-// median wall time, the median processor time of the client, the peak resident memory (largest of the runs) and the
-// ratio tarvo/curl of the medians, with the load average before and after.
+// median wall time, the median processor time of the client, the peak
+// resident memory (largest of the runs) and the ratio tarvo/curl of the
+// medians, with the load average before and after.
 //
 // Usage: bench_httpjobs [big file sizes in MiB, comma-separated (1024,4096)]
 //                       [small files (2000)] [runs (5)] [only rows whose name holds this]
 // Files live on the disk under /tmp; before each client the page cache is
 // settled (sync, inputs read once) and outputs of the previous client are
 // removed; the big files are removed after their rows.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -73,8 +73,6 @@ TMeasure Run(const std::vector<std::string>& Argv, const std::string& WorkDir) {
   M.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128;
   return M;
 }
-
-
 
 void WriteText(const std::string& Path, const std::string& Text) {
   std::ofstream(Path, std::ios::binary) << Text;

@@ -6,7 +6,6 @@
 // Runs alternated runs; every output is compared with the served file.
 //
 // Usage: bench_httpresume [file size in MiB (2048)] [cut at MiB (1536)] [runs (3)]
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -4,7 +4,6 @@
 // runs in a child process so its peak memory can be reported.
 //
 // Usage: bench_httpsend [size in MiB] [number of small files]
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -23,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/support/benchspawn.h"
 #include "bench/support/benchports.h"
+#include "bench/support/benchspawn.h"
 
 #include "net/blocksock.h"
 #include "protocols/httpsend.h"
@@ -41,13 +40,8 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-
-
-// Runs Work in a child process; its exit status says whether it succeeded.
-TRun Measure(const std::function<bool()>& Work) {
-  const double Start = Now();
-  const pid_t Pid = ::fork();
-  if (Pid == 0) ::_exit(Work() ? 0 : 1);
+// Waits for Pid, started at Start: its time, outcome and peak memory.
+TRun Reap(pid_t Pid, double Start) {
   int Status = 0;
   rusage Usage{};
   ::wait4(Pid, &Status, 0, &Usage);
@@ -58,18 +52,18 @@ TRun Measure(const std::function<bool()>& Work) {
   return Run;
 }
 
+// Runs Work in a child process; its exit status says whether it succeeded.
+TRun Measure(const std::function<bool()>& Work) {
+  const double Start = Now();
+  const pid_t Pid = ::fork();
+  if (Pid == 0) ::_exit(Work() ? 0 : 1);
+  return Reap(Pid, Start);
+}
+
 // curl's own peak memory: measured around the exec itself.
 TRun MeasureCurl(const std::vector<std::string>& Argv) {
   const double Start = Now();
-  const pid_t Pid = SpawnQuiet(Argv);
-  int Status = 0;
-  rusage Usage{};
-  ::wait4(Pid, &Status, 0, &Usage);
-  TRun Run;
-  Run.Seconds = Now() - Start;
-  Run.Ok = WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
-  Run.PeakKiB = Usage.ru_maxrss;
-  return Run;
+  return Reap(SpawnQuiet(Argv), Start);
 }
 
 // Takes every byte and keeps none.

@@ -56,8 +56,6 @@ double Seconds(std::chrono::steady_clock::time_point Start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
 }
 
-
-
 int Wait(pid_t Pid) {
   int Status = 0;
   waitpid(Pid, &Status, 0);
