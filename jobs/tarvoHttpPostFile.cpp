@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -41,7 +42,7 @@ std::string BoundaryAfter(std::uint32_t& Seed) {
 }
 
 // Every boundary ends so; the eight digits before it tell which one it is.
-const std::string BoundaryMark = "_tarvo_boundary";
+constexpr std::string_view BoundaryMark = "_tarvo_boundary";
 constexpr std::size_t BoundaryDigits = 8;
 // The file is read in pieces of this size to look for boundaries: small
 // enough to stay in the processor's cache between the copy and the search,
@@ -185,10 +186,11 @@ std::vector<bool> BoundariesInFile(const std::vector<std::string>& Candidates, T
   std::unordered_map<std::string, std::size_t> Index;
   for (std::size_t I = Candidates.size(); I-- > 0;) Index[Candidates[I].substr(0, BoundaryDigits)] = I;
   std::vector<bool> Found(Candidates.size(), false);
-  const std::size_t Keep = BoundaryDigits + BoundaryMark.size() - 1;
+  constexpr std::size_t Keep = BoundaryDigits + BoundaryMark.size() - 1;
   // The file is read to a cache-line boundary (Room, more than Keep), the
   // bytes kept from the piece before stand just in front of it.
   constexpr std::size_t Room = 64;
+  static_assert(Keep <= Room);
   TPageBuffer Buffer(Room + static_cast<std::size_t>(ScanPiece));
   std::size_t Carried = 0;
   File.SetPosition(0);
